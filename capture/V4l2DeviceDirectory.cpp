@@ -1,0 +1,78 @@
+#include "capture/V4l2DeviceDirectory.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace {
+QString readLine(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readLine()).trimmed();
+}
+
+int nodeNumber(const QString &node)
+{
+    static const QRegularExpression digits(QStringLiteral("(\\d+)$"));
+    const auto match = digits.match(node);
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+// The node's "device" link points at the USB interface; the serial sits on the USB device above it.
+QString findUsbSerial(const QString &nodeDir)
+{
+    QString dir = QFileInfo(nodeDir + QStringLiteral("/device")).canonicalFilePath();
+    for (int depth = 0; depth < 4 && !dir.isEmpty(); ++depth) {
+        const QString serial = readLine(dir + QStringLiteral("/serial"));
+        if (!serial.isEmpty())
+            return serial;
+        const QString parent = QFileInfo(dir).path();
+        if (parent == dir)
+            break;
+        dir = parent;
+    }
+    return {};
+}
+} // namespace
+
+V4l2DeviceDirectory::V4l2DeviceDirectory(QString sysfsRoot, QString devRoot)
+    : sysfsRoot(std::move(sysfsRoot)), devRoot(std::move(devRoot))
+{
+}
+
+QVector<V4l2DeviceDirectory::Node> V4l2DeviceDirectory::nodes() const
+{
+    QVector<Node> result;
+    const QDir root(sysfsRoot);
+    const QStringList entries =
+        root.entryList({QStringLiteral("video*")}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    for (const QString &entry : entries) {
+        const QString dir = root.filePath(entry);
+        Node node;
+        node.node = entry;
+        node.devicePath = devRoot + QLatin1Char('/') + entry;
+        node.cardName = readLine(dir + QStringLiteral("/name"));
+        bool ok = false;
+        const int index = readLine(dir + QStringLiteral("/index")).toInt(&ok);
+        node.index = ok ? index : -1;
+        node.usbSerial = findUsbSerial(dir);
+        result.append(node);
+    }
+    std::sort(result.begin(), result.end(),
+              [](const Node &a, const Node &b) { return nodeNumber(a.node) < nodeNumber(b.node); });
+    return result;
+}
+
+std::optional<V4l2DeviceDirectory::Node> V4l2DeviceDirectory::findCaptureNode(const QString &cardName) const
+{
+    for (const Node &node : nodes()) {
+        if (node.cardName == cardName && node.index == 0)
+            return node;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,3 @@
+#include "presentation/ConnectCenter.h"
+
+ConnectCenter::ConnectCenter(QObject *parent) : QObject(parent) {}

@@ -1,0 +1,44 @@
+#include "presentation/FameProvider.h"
+
+#include <QDebug>
+
+FameProvider::FameProvider(QObject *parent) : QObject(parent)
+{
+    // QML writes the surface through the property system, and frames cross threads in queued signals.
+    qRegisterMetaType<QAbstractVideoSurface *>("QAbstractVideoSurface*");
+    qRegisterMetaType<QVideoFrame>("QVideoFrame");
+}
+
+QAbstractVideoSurface *FameProvider::videoSurface() const { return surface; }
+
+void FameProvider::setVideoSurface(QAbstractVideoSurface *s)
+{
+    qDebug() << "setVideoSurface " << s;
+    if (surface && surface != s && surface->isActive())
+        surface->stop();
+
+    surface = s;
+
+    if (surface && format.isValid()) {
+        format = surface->nearestFormat(format);
+        surface->start(format);
+    }
+}
+
+void FameProvider::setFormat(int width, int heigth)
+{
+    qDebug() << "setFormat " << surface << width << heigth;
+    format = QVideoSurfaceFormat(QSize(width, heigth), QVideoFrame::Format_RGB32, QAbstractVideoBuffer::NoHandle);
+    if (surface) {
+        if (surface->isActive())
+            surface->stop();
+        format = surface->nearestFormat(format);
+        surface->start(format);
+    }
+}
+
+void FameProvider::onNewVideoContentReceived(const QVideoFrame &frame)
+{
+    if (surface)
+        surface->present(frame);
+}

@@ -1,6 +1,10 @@
 #include "app/QmlTypes.h"
 
+#include "camera/MainControl.h"
+
+#include <QQmlEngine>
+
 void registerQmlTypes()
 {
-    // The camera session controller registers here as "MainControl" 1.0.
+    qmlRegisterType<MainControl>("MainControl", 1, 0, "MainControl");
 }

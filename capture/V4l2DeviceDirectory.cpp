@@ -23,14 +23,15 @@ int nodeNumber(const QString &node)
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
-// The node's "device" link points at the USB interface; the serial sits on the USB device above it.
+// The node's "device" link points at the USB interface; the serial sits on the USB device above it,
+// the first directory up the chain with an "idVendor" file. The search stops there: a camera without a
+// serial must not report the serial of the hub or host controller it hangs off.
 QString findUsbSerial(const QString &nodeDir)
 {
     QString dir = QFileInfo(nodeDir + QStringLiteral("/device")).canonicalFilePath();
     for (int depth = 0; depth < 4 && !dir.isEmpty(); ++depth) {
-        const QString serial = readLine(dir + QStringLiteral("/serial"));
-        if (!serial.isEmpty())
-            return serial;
+        if (QFileInfo::exists(dir + QStringLiteral("/idVendor")))
+            return readLine(dir + QStringLiteral("/serial"));
         const QString parent = QFileInfo(dir).path();
         if (parent == dir)
             break;

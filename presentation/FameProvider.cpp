@@ -7,6 +7,11 @@ FameProvider::FameProvider(QObject *parent) : QObject(parent)
     // QML writes the surface through the property system, and frames cross threads in queued signals.
     qRegisterMetaType<QAbstractVideoSurface *>("QAbstractVideoSurface*");
     qRegisterMetaType<QVideoFrame>("QVideoFrame");
+
+    // The signals are the way into the slots from any thread: they run here, on the provider's thread.
+    connect(this, SIGNAL(newFormat(int, int)), this, SLOT(setFormat(int, int)), Qt::UniqueConnection);
+    connect(this, SIGNAL(newFrameAvailable(QVideoFrame)), this, SLOT(onNewVideoContentReceived(QVideoFrame)),
+            Qt::UniqueConnection);
 }
 
 QAbstractVideoSurface *FameProvider::videoSurface() const { return surface; }

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "camera/v4l2/V4l2Io.h"
+#include "capture/V4l2DeviceDirectory.h"
+
+#include <QByteArray>
+#include <QMutex>
+
+#include <atomic>
+#include <memory>
+
+// The vendor camera library's behaviour for real UVC cameras on Linux: one current camera, selected
+// by its V4L2 card name, reached through its video-capture node. The two commands travel as the V4L2
+// controls the UVC driver maps to the camera's processing unit: contrast and saturation.
+//
+// Threads: every member may be called from any thread. open, close, the commands and refresh take
+// the camera's mutex (they talk to the device); isOpen, width, height and the string getters read
+// atomics and never wait for the device. The strings returned stay valid for the life of the process
+// (every distinct text is kept once), so a caller on another thread can copy them at leisure.
+class V4l2Camera
+{
+public:
+    static constexpr int SdkVersion = 110;
+
+    explicit V4l2Camera(V4l2DeviceDirectory directory = V4l2DeviceDirectory(),
+                        std::shared_ptr<V4l2Io> io = nullptr);
+    ~V4l2Camera();
+    V4l2Camera(const V4l2Camera &) = delete;
+    V4l2Camera &operator=(const V4l2Camera &) = delete;
+
+    // The camera behind the UVC_CAMERA_ functions of this process.
+    static V4l2Camera &instance();
+
+    // Replaces where nodes are found and how they are opened (tests); closes an open camera first.
+    // Any thread; takes the camera's mutex.
+    void setBackend(V4l2DeviceDirectory directory, std::shared_ptr<V4l2Io> io);
+
+    // The card name later opens look for (exact match, case included). Does not touch an open camera.
+    void select(const QByteArray &cardName);
+    // Opens the first video-capture node whose card name is the selected one, reads its current capture
+    // size, its controls and its USB serial number. True when open (also when it already was).
+    bool open();
+    void close();
+    bool isOpen() const { return fd.load() >= 0; }
+
+    // Current capture size of the open camera; 0 when closed.
+    int width() const { return frameWidth.load(); }
+    int height() const { return frameHeight.load(); }
+    // The open camera's card name (the name the capture layer knows it by); "" when closed.
+    const char *friendlyName() const { return name.load(); }
+
+    // Sets a control on the open camera; false when closed or when the device refuses it.
+    bool setContrast(int value);
+    bool setSaturation(int value);
+    // Reads contrast, saturation and the serial number back from the open camera; false when closed
+    // or when the device did not answer (the getters then keep their previous values).
+    bool refresh();
+    // Values of the last refresh (or of the open).
+    int contrast() const { return contrastValue.load(); }
+    int saturation() const { return saturationValue.load(); }
+    // Serial number of the camera's USB device; "" when unknown.
+    const char *serialNumber() const { return serial.load(); }
+
+private:
+    // Kept for the life of the process: one copy of every distinct string ever handed out.
+    static const char *intern(const QByteArray &text);
+    void closeLocked();
+    bool setControl(unsigned int id, int value);
+    bool readControlsLocked();
+
+    mutable QMutex mutex; // guards the device: directory, io, openNode and every device call
+    V4l2DeviceDirectory directory;
+    std::shared_ptr<V4l2Io> io;
+    QByteArray selectedName;
+    QString openNode; // "video0" while open
+
+    std::atomic<int> fd{-1};
+    std::atomic<int> frameWidth{0};
+    std::atomic<int> frameHeight{0};
+    std::atomic<int> contrastValue{0};
+    std::atomic<int> saturationValue{0};
+    std::atomic<const char *> name;
+    std::atomic<const char *> serial;
+};

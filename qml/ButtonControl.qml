@@ -1,0 +1,36 @@
+import QtQuick 2.0
+import QtQuick.Controls 2.12
+
+// A square push button with rounded corners that shows one icon: the plain icon at rest, the
+// highlighted one (and a yellow border) while it is held down. Users handle the inherited clicked().
+Button {
+    id: btn
+
+    property string defaultIconSource: ""
+    property string highlightedIconSource: ""
+    property color btnIconColor: "#82c9b0"
+    property color btnBgColor: "#2c4b3f"
+    property color btnHighlightColor: "#fcea10"
+
+    text: ""
+    width: 100
+    height: 100
+
+    background: Rectangle {
+        color: btn.btnBgColor
+        radius: 10
+        border.width: 1
+        border.color: btn.down ? btn.btnHighlightColor : btn.btnIconColor
+    }
+
+    Image {
+        id: icon
+        objectName: "icon"
+        width: 75
+        height: 75
+        anchors.centerIn: parent
+        sourceSize.width: 75
+        sourceSize.height: 75
+        source: btn.down ? btn.highlightedIconSource : btn.defaultIconSource
+    }
+}

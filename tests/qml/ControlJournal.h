@@ -1,0 +1,51 @@
+#pragma once
+
+#include "LogCapture.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QVariantList>
+
+#include <memory>
+
+// What the window did to its controller: every slot call the controller double received, in order,
+// with its argument, and every log line (console lines of the window included) around them.
+// Published to the test documents as "journal". Main thread only.
+class ControlJournal : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QObject *control READ control NOTIFY controlChanged)
+
+public:
+    static ControlJournal *instance();
+
+    QObject *control() const { return current; }
+
+    // Called by the controller double: the one that a window creates becomes the current control.
+    void attach(QObject *controlDouble);
+    void detach(QObject *controlDouble);
+    void record(const QString &slot, const QVariant &value = QVariant());
+
+    // Calls since the last clear(): a list of {name, value} objects.
+    Q_INVOKABLE QVariantList calls() const { return callList; }
+    // Names of the calls since the last clear(), in order.
+    Q_INVOKABLE QStringList callNames() const;
+    // Arguments of the calls of one slot, in order.
+    Q_INVOKABLE QVariantList valuesOf(const QString &slot) const;
+    // Log lines since the last clear(), slot calls included as "MainControl double: <slot>".
+    Q_INVOKABLE QStringList lines() const;
+    // Index of the first log line that equals text, or -1.
+    Q_INVOKABLE int lineIndex(const QString &text) const;
+    Q_INVOKABLE void clear();
+
+signals:
+    void controlChanged();
+
+private:
+    ControlJournal() = default;
+
+    QPointer<QObject> current;
+    QVariantList callList;
+    std::unique_ptr<LogCapture> capture;
+};

@@ -9,9 +9,9 @@
 
 #include <QDebug>
 #include <QMutexLocker>
+#include <QtConcurrent>
 #include <QThread>
 #include <QTimer>
-#include <QtConcurrent>
 
 #include <cmath>
 

@@ -54,7 +54,8 @@ void SyncTaskOne::run()
     {
         QMutexLocker locker(&mainControlMutex);
         if (MainControl *control = mainControl.load()) {
-            QMetaObject::invokeMethod(control, "sigUpdateZoomValue", Qt::QueuedConnection, Q_ARG(qreal, zoom));
+            QMetaObject::invokeMethod(control, "sigUpdateZoomValue", Qt::QueuedConnection,
+                                      Q_ARG(qreal, zoom));
             QMetaObject::invokeMethod(control, "sigUpdateSN", Qt::QueuedConnection, Q_ARG(QString, sn));
         }
     }

@@ -18,25 +18,15 @@ extern "C" {
 namespace av {
 
 // Free functions that take the address of the pointer (and null it).
-template <auto Free>
-struct AddressDeleter
+template <auto Free> struct AddressDeleter
 {
-    template <class T>
-    void operator()(T *p) const
-    {
-        Free(&p);
-    }
+    template <class T> void operator()(T *p) const { Free(&p); }
 };
 
 // Free functions that take the pointer itself.
-template <auto Free>
-struct PointerDeleter
+template <auto Free> struct PointerDeleter
 {
-    template <class T>
-    void operator()(T *p) const
-    {
-        Free(p);
-    }
+    template <class T> void operator()(T *p) const { Free(p); }
 };
 
 struct InputDeleter
@@ -67,8 +57,7 @@ using BytesPtr = std::unique_ptr<uint8_t, PointerDeleter<av_free>>;
 
 // FFmpeg calls that (re)allocate through a T** (av_dict_set, avformat_open_input) borrow the raw pointer
 // for the call and hand it back to its owner afterwards, also when the call freed or replaced it.
-template <class Ptr>
-class OutParam
+template <class Ptr> class OutParam
 {
 public:
     using Raw = typename Ptr::pointer;
@@ -83,8 +72,7 @@ private:
     Raw raw;
 };
 
-template <class Ptr>
-OutParam<Ptr> out(Ptr &owner)
+template <class Ptr> OutParam<Ptr> out(Ptr &owner)
 {
     return OutParam<Ptr>(owner);
 }

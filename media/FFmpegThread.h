@@ -1,6 +1,8 @@
 #pragma once
 
 #include "media/AvPointers.h"
+#include "media/CaptureInputResolver.h"
+#include "media/ImagePool.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -46,6 +48,18 @@ public:
     static QString errorText(int errorCode);
     // TCP reachability of a stream's host; runs a local event loop on the calling thread.
     static bool checkConnect(const QString &url, int timeout);
+    // Host and port the reachability check connects to: the first dotted IPv4 address in the URL (else
+    // the whole URL, which fails), and the port after the address (after user:password@ when the URL
+    // has one), 554 when the URL names none. Any thread.
+    struct ConnectTarget
+    {
+        QString host;
+        quint16 port = 554;
+    };
+    static ConnectTarget connectTarget(const QString &url);
+    // Clockwise rotation in whole degrees [0, 360) that a video stream asks for: its display matrix,
+    // else its "rotate" tag. Any thread.
+    static int streamRotation(const AVStream *stream);
     // The input's interrupt callback; opaque is the player. 1 aborts the blocking call in progress.
     static int AVInterruptCallBackFun(void *opaque);
 
@@ -70,6 +84,18 @@ protected:
     void handleFrame(AVPacket *pkt);
     void handleAudio(AVPacket *pkt);
     void freeAll();
+
+    // Player thread. Releases every FFmpeg object of the open input (the first half of freeAll).
+    void releaseInput();
+    // Player thread. A failed read: counts network errors, reports missing frames, ends or loops a
+    // file. False when the loop must end.
+    bool handleReadFailure();
+    // Player thread. Hands out the frames the video decoder still holds (end of input).
+    void drainVideo();
+    // Player thread. Back to the start of a looping file; false when the input cannot seek.
+    bool seekToStart();
+    // Player thread. Converts videoFrame into an image of the pool (turned by rotate); null on failure.
+    const QImage *convertFrame();
 
     // --- control flags: written by slots on the caller's thread, polled by the player thread
     std::atomic<bool> stopped{false};
@@ -152,6 +178,17 @@ protected:
     QFile videoFile;
     QFile audioFile;
     QTimer *saveTimer = nullptr;
+    // --- conversion targets: emitted images come from the pool; a turned picture is scaled into
+    // rotateSource first (player thread only)
+    ImagePool imagePool;
+    QImage rotateSource;
+    QImage freeRotation;
+    int outputWidth = 0;
+    int outputHeight = 0;
+    bool softwareDecode = true;
+    bool frameDecoded = false;
+    // Where capture-device URLs lead; tests point it at a directory of their own.
+    CaptureInputResolver captureResolver;
     QTimer *positionTimer = nullptr;
     FFmpegSync *audioSync = nullptr;
     FFmpegSync *videoSync = nullptr;

@@ -14,7 +14,10 @@ FameProvider::FameProvider(QObject *parent) : QObject(parent)
             Qt::UniqueConnection);
 }
 
-QAbstractVideoSurface *FameProvider::videoSurface() const { return surface; }
+QAbstractVideoSurface *FameProvider::videoSurface() const
+{
+    return surface;
+}
 
 void FameProvider::setVideoSurface(QAbstractVideoSurface *s)
 {
@@ -33,7 +36,8 @@ void FameProvider::setVideoSurface(QAbstractVideoSurface *s)
 void FameProvider::setFormat(int width, int heigth)
 {
     qDebug() << "setFormat " << surface << width << heigth;
-    format = QVideoSurfaceFormat(QSize(width, heigth), QVideoFrame::Format_RGB32, QAbstractVideoBuffer::NoHandle);
+    format =
+        QVideoSurfaceFormat(QSize(width, heigth), QVideoFrame::Format_RGB32, QAbstractVideoBuffer::NoHandle);
     if (surface) {
         if (surface->isActive())
             surface->stop();

@@ -29,6 +29,8 @@ Button {
         width: 75
         height: 75
         anchors.centerIn: parent
+        // Exactly centred: a 12.5 margin all round, not rounded to whole pixels.
+        anchors.alignWhenCentered: false
         sourceSize.width: 75
         sourceSize.height: 75
         source: btn.down ? btn.highlightedIconSource : btn.defaultIconSource

@@ -23,9 +23,9 @@ public:
 
     struct View
     {
-        int palette = 0;      // 0 white-hot, 1 black-hot, 2 iron, 3 rainbow, 4 red-hot
-        int zoomTenths = 10;  // 10..40
-        bool tracking = false; // box around the hottest spot
+        int palette = 0;        // 0 white-hot, 1 black-hot, 2 iron, 3 rainbow, 4 red-hot
+        int zoomTenths = 10;    // 10..40
+        bool tracking = false;  // box around the hottest spot
         bool recording = false; // REC mark, top left
     };
 

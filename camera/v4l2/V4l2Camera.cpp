@@ -20,8 +20,7 @@ bool canCapture(const v4l2_capability &cap)
 V4l2Camera::V4l2Camera(V4l2DeviceDirectory directory, std::shared_ptr<V4l2Io> io)
     : directory(std::move(directory)), io(io ? std::move(io) : std::make_shared<SystemV4l2Io>()),
       name(intern({})), serial(intern({}))
-{
-}
+{}
 
 V4l2Camera::~V4l2Camera()
 {

@@ -88,49 +88,76 @@ void PlayerObjectTest::settings_data()
     QTest::addColumn<QString>("setting");
     QTest::addColumn<QString>("expected");
 
-    const Step none = [](PlayerProbe &) {};
-    QTest::newRow("default width") << none << "videoWidth" << "640";
-    QTest::newRow("default height") << none << "videoHeight" << "480";
-    QTest::newRow("default fileFlag") << none << "fileFlag" << "Ch1";
-    QTest::newRow("default hardware") << none << "hardware" << "none";
-    QTest::newRow("default transport") << none << "transport" << "tcp";
-    QTest::newRow("default imageFlag bicubic") << none << "imageFlag" << "1";
-    QTest::newRow("default callback") << none << "callback" << "true";
-    QTest::newRow("default saveMp4") << none << "saveMp4" << "true";
-    QTest::newRow("default readTime") << none << "readTime" << "8000";
-    QTest::newRow("default checkTime") << none << "checkTime" << "3000";
-    QTest::newRow("default interval") << none << "interval" << "1";
-    QTest::newRow("default videoFps") << none << "videoFps" << "0";
-    QTest::newRow("default checkConn") << none << "checkConn" << "false";
-    QTest::newRow("default playRepeat") << none << "playRepeat" << "false";
-    QTest::newRow("default playAudio") << none << "playAudio" << "false";
-    QTest::newRow("default saveTime") << none << "saveTime" << "1970-01-01 00:00:00";
+    const Step none = [](PlayerProbe &) {
+    };
+    QTest::newRow("default width") << none << "videoWidth"
+                                   << "640";
+    QTest::newRow("default height") << none << "videoHeight"
+                                    << "480";
+    QTest::newRow("default fileFlag") << none << "fileFlag"
+                                      << "Ch1";
+    QTest::newRow("default hardware") << none << "hardware"
+                                      << "none";
+    QTest::newRow("default transport") << none << "transport"
+                                       << "tcp";
+    QTest::newRow("default imageFlag bicubic") << none << "imageFlag"
+                                               << "1";
+    QTest::newRow("default callback") << none << "callback"
+                                      << "true";
+    QTest::newRow("default saveMp4") << none << "saveMp4"
+                                     << "true";
+    QTest::newRow("default readTime") << none << "readTime"
+                                      << "8000";
+    QTest::newRow("default checkTime") << none << "checkTime"
+                                       << "3000";
+    QTest::newRow("default interval") << none << "interval"
+                                      << "1";
+    QTest::newRow("default videoFps") << none << "videoFps"
+                                      << "0";
+    QTest::newRow("default checkConn") << none << "checkConn"
+                                       << "false";
+    QTest::newRow("default playRepeat") << none << "playRepeat"
+                                        << "false";
+    QTest::newRow("default playAudio") << none << "playAudio"
+                                       << "false";
+    QTest::newRow("default saveTime") << none << "saveTime"
+                                      << "1970-01-01 00:00:00";
 
-    QTest::newRow("interval 3") << Step([](PlayerProbe &p) { p.setInterval(3); }) << "interval" << "3";
-    QTest::newRow("interval 0 ignored") << Step([](PlayerProbe &p) { p.setInterval(0); }) << "interval" << "1";
-    QTest::newRow("interval -2 ignored") << Step([](PlayerProbe &p) { p.setInterval(-2); }) << "interval" << "1";
+    QTest::newRow("interval 3") << Step([](PlayerProbe &p) { p.setInterval(3); }) << "interval"
+                                << "3";
+    QTest::newRow("interval 0 ignored") << Step([](PlayerProbe &p) { p.setInterval(0); }) << "interval"
+                                        << "1";
+    QTest::newRow("interval -2 ignored") << Step([](PlayerProbe &p) { p.setInterval(-2); }) << "interval"
+                                         << "1";
     QTest::newRow("interval resets frameCount") << Step([](PlayerProbe &p) {
         p.frameCount = 2;
         p.setInterval(5);
-    }) << "frameCount" << "0";
+    }) << "frameCount"
+                                                << "0";
     QTest::newRow("ignored interval keeps frameCount") << Step([](PlayerProbe &p) {
         p.frameCount = 2;
         p.setInterval(0);
-    }) << "frameCount" << "2";
-    QTest::newRow("videoFps 25") << Step([](PlayerProbe &p) { p.setVideoFps(25.0); }) << "videoFps" << "25";
+    }) << "frameCount"
+                                                       << "2";
+    QTest::newRow("videoFps 25") << Step([](PlayerProbe &p) { p.setVideoFps(25.0); }) << "videoFps"
+                                 << "25";
     QTest::newRow("videoFps -1 ignored") << Step([](PlayerProbe &p) { p.setVideoFps(-1.0); }) << "videoFps"
                                          << "0";
     QTest::newRow("sleepTime 0 ignored") << Step([](PlayerProbe &p) { p.setSleepTime(0); }) << "sleepTime"
                                          << "0";
-    QTest::newRow("sleepTime 40") << Step([](PlayerProbe &p) { p.setSleepTime(40); }) << "sleepTime" << "40";
-    QTest::newRow("readTime 0 stored") << Step([](PlayerProbe &p) { p.setReadTime(0); }) << "readTime" << "0";
+    QTest::newRow("sleepTime 40") << Step([](PlayerProbe &p) { p.setSleepTime(40); }) << "sleepTime"
+                                  << "40";
+    QTest::newRow("readTime 0 stored") << Step([](PlayerProbe &p) { p.setReadTime(0); }) << "readTime"
+                                       << "0";
     QTest::newRow("checkTime -5 stored") << Step([](PlayerProbe &p) { p.setCheckTime(-5); }) << "checkTime"
                                          << "-5";
-    QTest::newRow("multiMode stores size untested") << Step([](PlayerProbe &p) { p.setMultiMode(true, 0, -3); })
-                                                    << "videoHeight" << "-3";
-    QTest::newRow("imageFlag out of range stored") << Step([](PlayerProbe &p) {
-        p.setImageFlag(static_cast<FFmpegThread::ImageFlag>(7));
-    }) << "imageFlag" << "7";
+    QTest::newRow("multiMode stores size untested")
+        << Step([](PlayerProbe &p) { p.setMultiMode(true, 0, -3); }) << "videoHeight"
+        << "-3";
+    QTest::newRow("imageFlag out of range stored")
+        << Step([](PlayerProbe &p) { p.setImageFlag(static_cast<FFmpegThread::ImageFlag>(7)); })
+        << "imageFlag"
+        << "7";
     QTest::newRow("callback false") << Step([](PlayerProbe &p) { p.setCallback(false); }) << "callback"
                                     << "false";
     QTest::newRow("hardware vaapi") << Step([](PlayerProbe &p) { p.setHardware("vaapi"); }) << "hardware"
@@ -138,7 +165,8 @@ void PlayerObjectTest::settings_data()
     QTest::newRow("position setters change nothing") << Step([](PlayerProbe &p) {
         p.setPosition();
         p.setPosition(12345);
-    }) << "interval" << "1";
+    }) << "interval"
+                                                     << "1";
 }
 
 void PlayerObjectTest::settings()

@@ -33,7 +33,8 @@ void WindowTest::presentedFrameFillsTheVideoOutput()
     QTRY_VERIFY(provider.videoSurface() != nullptr);
 
     QImage image(64, 48, QImage::Format_RGB32);
-    const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0), blue = qRgb(0, 0, 255), white = qRgb(255, 255, 255);
+    const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0), blue = qRgb(0, 0, 255),
+               white = qRgb(255, 255, 255);
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             const bool left = x < image.width() / 2, top = y < image.height() / 2;

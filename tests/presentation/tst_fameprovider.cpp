@@ -11,9 +11,12 @@ namespace {
 class RecordingSurface : public QAbstractVideoSurface
 {
 public:
-    explicit RecordingSurface(QString name, QSize correctTo = {}) : name(std::move(name)), correctTo(correctTo) {}
+    explicit RecordingSurface(QString name, QSize correctTo = {})
+        : name(std::move(name)), correctTo(correctTo)
+    {}
 
-    QList<QVideoFrame::PixelFormat> supportedPixelFormats(QAbstractVideoBuffer::HandleType type) const override
+    QList<QVideoFrame::PixelFormat>
+    supportedPixelFormats(QAbstractVideoBuffer::HandleType type) const override
     {
         if (type != QAbstractVideoBuffer::NoHandle)
             return {};

@@ -48,9 +48,15 @@ QVariantList ControlJournal::valuesOf(const QString &slot) const
     return values;
 }
 
-QStringList ControlJournal::lines() const { return capture ? capture->lines() : QStringList(); }
+QStringList ControlJournal::lines() const
+{
+    return capture ? capture->lines() : QStringList();
+}
 
-int ControlJournal::lineIndex(const QString &text) const { return lines().indexOf(text); }
+int ControlJournal::lineIndex(const QString &text) const
+{
+    return lines().indexOf(text);
+}
 
 void ControlJournal::clear()
 {

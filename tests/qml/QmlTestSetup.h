@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TestPicture.h"
 #include "presentation/FameProvider.h"
+#include "TestPicture.h"
 
 #include <QObject>
 

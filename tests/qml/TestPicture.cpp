@@ -6,12 +6,13 @@
 #include <QVideoFrame>
 
 namespace {
-const QColor quarterColors[] = {QColor(230, 40, 40), QColor(40, 200, 60), QColor(40, 80, 230), QColor(240, 240, 240)};
+const QColor quarterColors[] = {QColor(230, 40, 40), QColor(40, 200, 60), QColor(40, 80, 230),
+                                QColor(240, 240, 240)};
 }
 
-TestPicture::TestPicture(FameProvider *frameProvider, QObject *parent) : QObject(parent), provider(frameProvider)
-{
-}
+TestPicture::TestPicture(FameProvider *frameProvider, QObject *parent)
+    : QObject(parent), provider(frameProvider)
+{}
 
 QImage TestPicture::quarters(int width, int height)
 {

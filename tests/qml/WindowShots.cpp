@@ -4,8 +4,8 @@
 // one would: to the screen's available area, or to the size asked for.
 #include "ControlJournal.h"
 #include "MainControlDouble.h"
-#include "TestPicture.h"
 #include "presentation/FameProvider.h"
+#include "TestPicture.h"
 
 #include <QGuiApplication>
 #include <QMetaObject>

@@ -67,8 +67,9 @@ int main(int argc, char *argv[])
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::SeparateChannels);
     const double childBefore = cpuMs(RUSAGE_CHILDREN);
-    ffmpeg.start("ffmpeg", {"-hide_banner", "-nostats", "-loglevel", "error", "-progress", "pipe:1", "-threads", "1",
-                            "-i", url, "-t", QString::number(seconds), "-pix_fmt", "bgra", "-f", "null", "-"});
+    ffmpeg.start("ffmpeg",
+                 {"-hide_banner", "-nostats", "-loglevel", "error", "-progress", "pipe:1", "-threads", "1",
+                  "-i", url, "-t", QString::number(seconds), "-pix_fmt", "bgra", "-f", "null", "-"});
     ffmpeg.waitForFinished(-1);
     const double ffmpegCpu = cpuMs(RUSAGE_CHILDREN) - childBefore;
     qint64 ffmpegFrames = 0;
@@ -82,8 +83,8 @@ int main(int argc, char *argv[])
     }
     const double ffmpegPerFrame = ffmpegCpu / ffmpegFrames;
 
-    out << "engine frames " << frames << " in " << QString::number(elapsed, 'f', 2) << " s (checksum " << checksum
-        << ")\n";
+    out << "engine frames " << frames << " in " << QString::number(elapsed, 'f', 2) << " s (checksum "
+        << checksum << ")\n";
     out << "decoded fps " << QString::number(frames / elapsed, 'f', 1) << "\n";
     out << "engine cpu ms/frame " << QString::number(enginePerFrame, 'f', 3) << "\n";
     out << "ffmpeg frames " << ffmpegFrames << "\n";

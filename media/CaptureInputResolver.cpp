@@ -5,8 +5,7 @@
 
 CaptureInputResolver::CaptureInputResolver(QString sysfsRoot, QString devRoot)
     : sysfsRoot(std::move(sysfsRoot)), devRoot(std::move(devRoot))
-{
-}
+{}
 
 CaptureInputResolver::Input CaptureInputResolver::resolve(const QString &deviceUrl) const
 {

@@ -156,7 +156,8 @@ FFmpegThread::FFmpegThread(QObject *parent) : QThread(parent)
     fileName = QStringLiteral("%1/%2_%3.mp4")
                    .arg(savePath, fileFlag,
                         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HH-mm-ss")));
-    saveTime = QDateTime::fromString(QStringLiteral("1970-01-01 00:00:00"), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    saveTime =
+        QDateTime::fromString(QStringLiteral("1970-01-01 00:00:00"), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 
     saveTimer = new QTimer(this);
     saveTimer->setInterval(60000);
@@ -191,7 +192,8 @@ void FFmpegThread::initLib()
     avformat_network_init();
     av_log_set_level(AV_LOG_QUIET);
     libInitialised = true;
-    qDebug() << TIMEMS << "init ffmpeg lib ok" << " version:" << av_version_info();
+    qDebug() << TIMEMS << "init ffmpeg lib ok"
+             << " version:" << av_version_info();
 }
 
 QString FFmpegThread::errorText(int errorCode)
@@ -203,8 +205,8 @@ QString FFmpegThread::errorText(int errorCode)
 
 FFmpegThread::ConnectTarget FFmpegThread::connectTarget(const QString &url)
 {
-    static const QRegularExpression ipv4(QStringLiteral(
-        "((?:(?:25[0-5]|2[0-4]\\d|[01]?\\d?\\d)\\.){3}(?:25[0-5]|2[0-4]\\d|[01]?\\d?\\d))"));
+    static const QRegularExpression ipv4(
+        QStringLiteral("((?:(?:25[0-5]|2[0-4]\\d|[01]?\\d?\\d)\\.){3}(?:25[0-5]|2[0-4]\\d|[01]?\\d?\\d))"));
     ConnectTarget target;
     const auto match = ipv4.match(url);
     target.host = match.hasMatch() ? match.captured(1) : url;
@@ -236,7 +238,8 @@ bool FFmpegThread::checkConnect(const QString &url, int timeout)
     QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
     timer.start(timeout);
     socket.connectToHost(target.host, target.port);
-    if (socket.state() != QAbstractSocket::ConnectedState && socket.state() != QAbstractSocket::UnconnectedState)
+    if (socket.state() != QAbstractSocket::ConnectedState &&
+        socket.state() != QAbstractSocket::UnconnectedState)
         loop.exec();
     const bool connected = socket.state() == QAbstractSocket::ConnectedState;
     socket.abort();
@@ -271,7 +274,9 @@ int FFmpegThread::streamRotation(const AVStream *stream)
             clockwise = std::fmod(360.0 - angle, 360.0);
     } else if (const AVDictionaryEntry *tag = av_dict_get(stream->metadata, "rotate", nullptr, 0)) {
         // Leading digits, like atoi; a negative value never turns the picture.
-        clockwise = QString::fromUtf8(tag->value).section(QRegularExpression(QStringLiteral("[^0-9-]")), 0, 0).toInt();
+        clockwise = QString::fromUtf8(tag->value)
+                        .section(QRegularExpression(QStringLiteral("[^0-9-]")), 0, 0)
+                        .toInt();
         if (clockwise < 0)
             clockwise = 0;
     }
@@ -462,8 +467,9 @@ void FFmpegThread::initOption()
     // RTMP "timeout" would mean "listen", so RTMP, HTTP and the other socket protocols get "rw_timeout".
     if (startsWithAnyCase(url, "rtsp"))
         set("timeout", kSocketTimeout);
-    else if (startsWithAnyCase(url, "rtmp") || startsWithAnyCase(url, "http") || startsWithAnyCase(url, "tcp:") ||
-             startsWithAnyCase(url, "udp:") || startsWithAnyCase(url, "rtp:") || startsWithAnyCase(url, "unix:"))
+    else if (startsWithAnyCase(url, "rtmp") || startsWithAnyCase(url, "http") ||
+             startsWithAnyCase(url, "tcp:") || startsWithAnyCase(url, "udp:") ||
+             startsWithAnyCase(url, "rtp:") || startsWithAnyCase(url, "unix:"))
         set("rw_timeout", kSocketTimeout);
     set("max_delay", "1000000");
     set("threads", "auto");
@@ -509,7 +515,8 @@ bool FFmpegThread::initInput()
     }
 
     qDebug() << "Ready avformat_open_input " << stopped.load() << DATETIMEMS;
-    const int opened = avformat_open_input(av::out(formatCtx), openUrl.constData(), inputFormat, av::out(options));
+    const int opened =
+        avformat_open_input(av::out(formatCtx), openUrl.constData(), inputFormat, av::out(options));
     openFinished = true;
     if (opened < 0) {
         qDebug() << TIMEMS << fileFlag << "open input error" << errorText(opened) << url;
@@ -583,10 +590,11 @@ bool FFmpegThread::initVideo()
 
     const double fps = rationalValue(stream->r_frame_rate);
     qDebug() << TIMEMS << fileFlag
-             << qUtf8Printable(QStringLiteral("Other Info -> start_time: %1  r_frame_rate: %2  avg_frame_rate: %3")
-                                   .arg(videoStartTime)
-                                   .arg(qint64(fps))
-                                   .arg(qint64(rationalValue(stream->avg_frame_rate))));
+             << qUtf8Printable(
+                    QStringLiteral("Other Info -> start_time: %1  r_frame_rate: %2  avg_frame_rate: %3")
+                        .arg(videoStartTime)
+                        .arg(qint64(fps))
+                        .arg(qint64(rationalValue(stream->avg_frame_rate))));
     if (videoFps == 0.0 && fps > 0)
         videoFps = fps;
 
@@ -678,7 +686,8 @@ bool FFmpegThread::initQsv()
     videoCodecCtx->codec_id = AV_CODEC_ID_H264;
     const AVCodecParameters *par = formatCtx->streams[videoIndex]->codecpar;
     if (par->extradata_size > 0) {
-        auto *extra = static_cast<uint8_t *>(av_mallocz(size_t(par->extradata_size) + AV_INPUT_BUFFER_PADDING_SIZE));
+        auto *extra =
+            static_cast<uint8_t *>(av_mallocz(size_t(par->extradata_size) + AV_INPUT_BUFFER_PADDING_SIZE));
         if (!extra)
             return false;
         memcpy(extra, par->extradata, size_t(par->extradata_size));
@@ -722,12 +731,13 @@ bool FFmpegThread::initAudio()
         initAudioOutput(rate, 2, 2);
 
     qDebug() << TIMEMS << fileFlag
-             << qUtf8Printable(QStringLiteral("音频信息 -> 索引: %1  解码: %2  比特率: %3  声道数: %4  采样: %5")
-                                   .arg(audioIndex)
-                                   .arg(QString::fromUtf8(audioCodec->name))
-                                   .arg(formatCtx->bit_rate)
-                                   .arg(2)
-                                   .arg(rate));
+             << qUtf8Printable(
+                    QStringLiteral("音频信息 -> 索引: %1  解码: %2  比特率: %3  声道数: %4  采样: %5")
+                        .arg(audioIndex)
+                        .arg(QString::fromUtf8(audioCodec->name))
+                        .arg(formatCtx->bit_rate)
+                        .arg(2)
+                        .arg(rate));
     return true;
 }
 
@@ -1047,14 +1057,38 @@ void FFmpegThread::setSleepTime(int value)
         sleepTime = value;
 }
 
-void FFmpegThread::setReadTime(int value) { readTime = value; }
-void FFmpegThread::setCheckTime(int value) { checkTime = value; }
-void FFmpegThread::setCheckConn(bool value) { checkConn = value; }
-void FFmpegThread::setPlayRepeat(bool value) { playRepeat = value; }
-void FFmpegThread::setPlayAudio(bool value) { playAudio = value; }
-void FFmpegThread::setSaveMp4(bool value) { saveMp4 = value; }
-void FFmpegThread::setCallback(bool value) { callback = value; }
-void FFmpegThread::setSaveFile(bool value) { saveFile = value; }
+void FFmpegThread::setReadTime(int value)
+{
+    readTime = value;
+}
+void FFmpegThread::setCheckTime(int value)
+{
+    checkTime = value;
+}
+void FFmpegThread::setCheckConn(bool value)
+{
+    checkConn = value;
+}
+void FFmpegThread::setPlayRepeat(bool value)
+{
+    playRepeat = value;
+}
+void FFmpegThread::setPlayAudio(bool value)
+{
+    playAudio = value;
+}
+void FFmpegThread::setSaveMp4(bool value)
+{
+    saveMp4 = value;
+}
+void FFmpegThread::setCallback(bool value)
+{
+    callback = value;
+}
+void FFmpegThread::setSaveFile(bool value)
+{
+    saveFile = value;
+}
 
 void FFmpegThread::setMultiMode(bool multi, int width, int height)
 {
@@ -1068,7 +1102,8 @@ void FFmpegThread::setUrl(const QString &value)
     url = value;
     if (url.isEmpty())
         return;
-    isNetwork = startsWithAnyCase(url, "rtsp") || startsWithAnyCase(url, "rtmp") || startsWithAnyCase(url, "http");
+    isNetwork =
+        startsWithAnyCase(url, "rtsp") || startsWithAnyCase(url, "rtmp") || startsWithAnyCase(url, "http");
     isDevice = url.startsWith(QLatin1String("video")) || url.startsWith(QLatin1String("/dev/"));
     if (!isDevice || !url.contains(QLatin1Char('|')) || !url.contains(QLatin1Char('x')))
         return;
@@ -1088,20 +1123,44 @@ void FFmpegThread::setUrl(const QString &value)
     }
 }
 
-void FFmpegThread::setHardware(const QString &value) { hardware = value; }
-void FFmpegThread::setTransport(const QString &value) { transport = value; }
-void FFmpegThread::setSavePath(const QString &value) { savePath = value; }
-void FFmpegThread::setFileFlag(const QString &value) { fileFlag = value; }
-void FFmpegThread::setFileName(const QString &value) { fileName = value; }
-void FFmpegThread::setImageFlag(FFmpegThread::ImageFlag value) { imageFlag = value; }
+void FFmpegThread::setHardware(const QString &value)
+{
+    hardware = value;
+}
+void FFmpegThread::setTransport(const QString &value)
+{
+    transport = value;
+}
+void FFmpegThread::setSavePath(const QString &value)
+{
+    savePath = value;
+}
+void FFmpegThread::setFileFlag(const QString &value)
+{
+    fileFlag = value;
+}
+void FFmpegThread::setFileName(const QString &value)
+{
+    fileName = value;
+}
+void FFmpegThread::setImageFlag(FFmpegThread::ImageFlag value)
+{
+    imageFlag = value;
+}
 
 void FFmpegThread::setOption(const char *key, const char *value)
 {
     av_dict_set(av::out(options), key, value, 0);
 }
 
-void FFmpegThread::setSaveInterval(int value) { saveInterval = value; }
-void FFmpegThread::setSaveTime(const QDateTime &value) { saveTime = value; }
+void FFmpegThread::setSaveInterval(int value)
+{
+    saveInterval = value;
+}
+void FFmpegThread::setSaveTime(const QDateTime &value)
+{
+    saveTime = value;
+}
 
 // --- control
 // Any thread. A stop() that reached an idle player (nothing was running to stop) does not cancel the
@@ -1127,7 +1186,10 @@ void FFmpegThread::next()
     videoSync->reset();
 }
 
-void FFmpegThread::stop() { stopped = true; }
+void FFmpegThread::stop()
+{
+    stopped = true;
+}
 
 void FFmpegThread::snap()
 {

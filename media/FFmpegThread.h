@@ -31,7 +31,8 @@ class FFmpegThread : public QThread
     Q_OBJECT
 
 public:
-    enum ImageFlag {
+    enum ImageFlag
+    {
         ImageFlag_FastBilinear = 0,
         ImageFlag_Bicubic = 1,
         ImageFlag_Bilinear = 2,

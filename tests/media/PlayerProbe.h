@@ -55,7 +55,8 @@ public:
         : started(player, &FFmpegThread::receivePlayStart), errors(player, &FFmpegThread::receivePlayError),
           finished(player, &FFmpegThread::receivePlayFinsh), lengths(player, &FFmpegThread::fileLengthReceive)
     {
-        connect(player, &FFmpegThread::receiveImage, this, [this](const QImage &image) { images.append(image); });
+        connect(player, &FFmpegThread::receiveImage, this,
+                [this](const QImage &image) { images.append(image); });
     }
 
     bool waitForImages(int count, int timeoutMs = 20000)

@@ -42,8 +42,8 @@ private slots:
         addNode("video1", "Integrated Webcam", 1);
         addNode("video2", "UVC Camera", 1);
         addNode("video3", "UVC Camera", 0);
-        QVERIFY(TestMedia::ffmpeg({"-f", "lavfi", "-i", "smptebars=size=160x120:rate=25:duration=1", "-pix_fmt",
-                                   "yuv420p", "-f", "yuv4mpegpipe", dir.filePath("bars.y4m")}));
+        QVERIFY(TestMedia::ffmpeg({"-f", "lavfi", "-i", "smptebars=size=160x120:rate=25:duration=1",
+                                   "-pix_fmt", "yuv420p", "-f", "yuv4mpegpipe", dir.filePath("bars.y4m")}));
     }
 
     void resolvesDeviceUrl_data()
@@ -51,11 +51,21 @@ private slots:
         QTest::addColumn<QString>("deviceUrl");
         QTest::addColumn<QString>("openUrl");
         QTest::addColumn<QString>("format");
-        QTest::newRow("card name to its capture node") << "video=UVC Camera" << "DEV/video3" << "v4l2";
-        QTest::newRow("first capture node of a name") << "video=Integrated Webcam" << "DEV/video0" << "v4l2";
-        QTest::newRow("dev path as it is") << "/dev/video7" << "/dev/video7" << "v4l2";
-        QTest::newRow("unknown name still v4l2") << "video=Nothing Here" << "Nothing Here" << "v4l2";
-        QTest::newRow("registered source wins") << "video=Simulated" << "unix:/tmp/sim.sock" << "yuv4mpegpipe";
+        QTest::newRow("card name to its capture node") << "video=UVC Camera"
+                                                       << "DEV/video3"
+                                                       << "v4l2";
+        QTest::newRow("first capture node of a name") << "video=Integrated Webcam"
+                                                      << "DEV/video0"
+                                                      << "v4l2";
+        QTest::newRow("dev path as it is") << "/dev/video7"
+                                           << "/dev/video7"
+                                           << "v4l2";
+        QTest::newRow("unknown name still v4l2") << "video=Nothing Here"
+                                                 << "Nothing Here"
+                                                 << "v4l2";
+        QTest::newRow("registered source wins") << "video=Simulated"
+                                                << "unix:/tmp/sim.sock"
+                                                << "yuv4mpegpipe";
     }
     void resolvesDeviceUrl()
     {

@@ -30,7 +30,8 @@ private:
     QString path(const QString &name) const { return dir.filePath(name); }
     static QStringList bars(int seconds, const QString &size = QStringLiteral("320x240"))
     {
-        return {"-f", "lavfi", "-i", QStringLiteral("smptebars=size=%1:rate=25:duration=%2").arg(size).arg(seconds)};
+        return {"-f", "lavfi", "-i",
+                QStringLiteral("smptebars=size=%1:rate=25:duration=%2").arg(size).arg(seconds)};
     }
 
 private slots:
@@ -38,22 +39,26 @@ private slots:
     {
         QVERIFY(dir.isValid());
         using TestMedia::ffmpeg;
-        QVERIFY(ffmpeg(bars(2) + QStringList{"-c:v", "libx264", "-pix_fmt", "yuv420p", "-g", "25", path("h264.mp4")}));
+        QVERIFY(ffmpeg(bars(2) +
+                       QStringList{"-c:v", "libx264", "-pix_fmt", "yuv420p", "-g", "25", path("h264.mp4")}));
         QVERIFY(ffmpeg(bars(2) + QStringList{"-c:v", "mjpeg", "-q:v", "2", path("mjpeg.avi")}));
         QVERIFY(ffmpeg(bars(2) + QStringList{"-c:v", "rawvideo", "-pix_fmt", "yuv420p", path("raw.avi")}));
         QVERIFY(ffmpeg(bars(2) + QStringList{"-c:v", "libx264", "-pix_fmt", "yuv420p", path("plain.mp4")}));
         // Turned 90 degrees clockwise on display: the tag is counter-clockwise.
-        QVERIFY(ffmpeg({"-i", path("plain.mp4"), "-c", "copy", "-metadata:s:v:0", "rotate=270", path("rotated.mp4")}));
+        QVERIFY(ffmpeg(
+            {"-i", path("plain.mp4"), "-c", "copy", "-metadata:s:v:0", "rotate=270", path("rotated.mp4")}));
         QVERIFY(ffmpeg({"-f", "lavfi", "-i", "color=c=black:size=64x48:rate=25:duration=1.2", "-vf",
                         "geq=lum='16+6*N':cb=128:cr=128", "-c:v", "rawvideo", "-pix_fmt", "yuv420p",
                         path("ramp.avi")}));
-        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=1.5", "-c:a", "libmp3lame", path("tone.mp3")}));
-        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "color=c=red:size=64x64:duration=0.04", "-frames:v", "1", path("cover.png")}));
-        QVERIFY(ffmpeg({"-i", path("tone.mp3"), "-i", path("cover.png"), "-map", "0", "-map", "1", "-c", "copy",
-                        "-id3v2_version", "3", "-disposition:v", "attached_pic", path("cover.mp3")}));
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=1.5", "-c:a", "libmp3lame",
+                        path("tone.mp3")}));
+        QVERIFY(ffmpeg({"-f", "lavfi", "-i", "color=c=red:size=64x64:duration=0.04", "-frames:v", "1",
+                        path("cover.png")}));
+        QVERIFY(ffmpeg({"-i", path("tone.mp3"), "-i", path("cover.png"), "-map", "0", "-map", "1", "-c",
+                        "copy", "-id3v2_version", "3", "-disposition:v", "attached_pic", path("cover.mp3")}));
         QVERIFY(ffmpeg({"-f", "lavfi", "-i", "smptebars=size=320x240:rate=25:duration=4", "-f", "lavfi", "-i",
-                        "sine=duration=4", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest",
-                        path("av.mp4")}));
+                        "sine=duration=4", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac",
+                        "-shortest", path("av.mp4")}));
     }
 
     void playsFileToItsEnd_data()
@@ -93,8 +98,9 @@ private slots:
         }
         QVERIFY(!player.isNetwork);
         QVERIFY(log.contains(QStringLiteral("stop ffmpeg thread")));
-        QVERIFY(log.inOrder({"Ready avformat_open_input", "Finish avformat_open_input", "Video Info -> Index: 0",
-                             "File Info -> Format:", "Ini Finish -> Time-consuming:"}));
+        QVERIFY(
+            log.inOrder({"Ready avformat_open_input", "Finish avformat_open_input", "Video Info -> Index: 0",
+                         "File Info -> Format:", "Ini Finish -> Time-consuming:"}));
     }
 
     void rotatedFileTurnsImagesClockwise()
@@ -166,6 +172,22 @@ private slots:
                      qPrintable(QStringLiteral("image %1 grey %2").arg(k).arg(grey(watch.images.at(k)))));
     }
 
+    void h264WithBFramesArrivesInDisplayOrder()
+    {
+        QVERIFY(TestMedia::ffmpeg({"-i", path("ramp.avi"), "-c:v", "libx264", "-bf", "3", "-crf", "8",
+                                   "-pix_fmt", "yuv420p", path("ramp.mp4")}));
+        PlayerProbe player;
+        PlayerWatch watch(&player);
+        player.setUrl(path("ramp.mp4"));
+        player.play();
+        player.start();
+        QVERIFY(watch.waitForFinish());
+        QCOMPARE(watch.images.size(), 30);
+        for (int k = 0; k < watch.images.size(); ++k)
+            QVERIFY2(qAbs(grey(watch.images.at(k)) - rampLevel(k)) <= 4,
+                     qPrintable(QStringLiteral("image %1 grey %2").arg(k).arg(grey(watch.images.at(k)))));
+    }
+
     void loopingFileStartsOver()
     {
         LogCapture log;
@@ -190,9 +212,15 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("hardware");
         QTest::addColumn<QString>("line");
-        QTest::newRow("missing file") << "missing.mp4" << "none" << "open input error";
-        QTest::newRow("cuda") << "h264.mp4" << "cuda" << "cannot support hardware";
-        QTest::newRow("made-up hardware") << "h264.mp4" << "turbodecoder" << "cannot support hardware";
+        QTest::newRow("missing file") << "missing.mp4"
+                                      << "none"
+                                      << "open input error";
+        QTest::newRow("cuda") << "h264.mp4"
+                              << "cuda"
+                              << "cannot support hardware";
+        QTest::newRow("made-up hardware") << "h264.mp4"
+                                          << "turbodecoder"
+                                          << "cannot support hardware";
     }
     void failingOpenEmitsErrorThenFinish()
     {

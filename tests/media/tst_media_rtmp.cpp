@@ -19,9 +19,12 @@ private slots:
     void playsRtmp()
     {
         QVERIFY(dir.isValid());
-        QVERIFY(TestMedia::ffmpeg({"-f", "lavfi", "-i", "smptebars=size=320x240:rate=25:duration=4", "-f", "lavfi",
-                                   "-i", "sine=duration=4", "-c:v", "libx264", "-preset", "veryfast", "-pix_fmt",
-                                   "yuv420p", "-g", "10", "-c:a", "aac", "-shortest", dir.filePath("av.mp4")}));
+        QVERIFY(TestMedia::ffmpeg(
+            {"-f",       "lavfi",   "-i",        "smptebars=size=320x240:rate=25:duration=4",
+             "-f",       "lavfi",   "-i",        "sine=duration=4",
+             "-c:v",     "libx264", "-preset",   "veryfast",
+             "-pix_fmt", "yuv420p", "-g",        "10",
+             "-c:a",     "aac",     "-shortest", dir.filePath("av.mp4")}));
         RtmpServer server;
         QVERIFY(server.start());
         QVERIFY(server.publish(dir.filePath("av.mp4")));

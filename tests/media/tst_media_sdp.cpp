@@ -22,10 +22,29 @@ private slots:
         const QString sdp = dir.filePath("stream.sdp");
         QProcess sender;
         sender.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        sender.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
-                                "smptebars=size=320x240:rate=25:duration=60", "-c:v", "libx264", "-preset",
-                                "ultrafast", "-tune", "zerolatency", "-pix_fmt", "yuv420p", "-g", "10", "-f", "rtp",
-                                QStringLiteral("rtp://127.0.0.1:%1").arg(port), "-sdp_file", sdp});
+        sender.start("ffmpeg", {"-hide_banner",
+                                "-loglevel",
+                                "error",
+                                "-re",
+                                "-f",
+                                "lavfi",
+                                "-i",
+                                "smptebars=size=320x240:rate=25:duration=60",
+                                "-c:v",
+                                "libx264",
+                                "-preset",
+                                "ultrafast",
+                                "-tune",
+                                "zerolatency",
+                                "-pix_fmt",
+                                "yuv420p",
+                                "-g",
+                                "10",
+                                "-f",
+                                "rtp",
+                                QStringLiteral("rtp://127.0.0.1:%1").arg(port),
+                                "-sdp_file",
+                                sdp});
         QVERIFY(sender.waitForStarted());
         QVERIFY(QTest::qWaitFor([&] { return QFile(sdp).size() > 0; }, 10000));
         QTest::qWait(200); // the description is written in one go; let it land

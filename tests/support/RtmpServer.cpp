@@ -25,8 +25,8 @@ bool RtmpServer::start(int timeoutMs)
                      .toUtf8());
     config.close();
     nginx.setProcessChannelMode(QProcess::ForwardedChannels);
-    nginx.start(QStringLiteral("nginx"),
-                {"-p", dir, "-c", dir + QStringLiteral("/nginx.conf"), "-e", dir + QStringLiteral("/error.log")});
+    nginx.start(QStringLiteral("nginx"), {"-p", dir, "-c", dir + QStringLiteral("/nginx.conf"), "-e",
+                                          dir + QStringLiteral("/error.log")});
     return nginx.waitForStarted(timeoutMs) && TestMedia::waitForTcpPort(port, timeoutMs);
 }
 
@@ -34,14 +34,15 @@ bool RtmpServer::publish(const QString &file, int timeoutMs)
 {
     publisher.setProcessChannelMode(QProcess::SeparateChannels);
     publisher.setReadChannel(QProcess::StandardOutput);
-    publisher.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-loglevel", "error", "-nostats", "-progress",
-                                               "pipe:1", "-re", "-stream_loop", "-1", "-i", file, "-c", "copy",
-                                               "-f", "flv", url()});
+    publisher.start(QStringLiteral("ffmpeg"),
+                    {"-hide_banner", "-loglevel", "error", "-nostats", "-progress", "pipe:1", "-re",
+                     "-stream_loop", "-1", "-i", file, "-c", "copy", "-f", "flv", url()});
     if (!publisher.waitForStarted(timeoutMs))
         return false;
     const QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        if (!publisher.canReadLine() && !publisher.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+        if (!publisher.canReadLine() &&
+            !publisher.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
             break;
         while (publisher.canReadLine()) {
             const QByteArray line = publisher.readLine().trimmed();

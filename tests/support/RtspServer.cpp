@@ -5,15 +5,18 @@
 
 bool RtspServer::start(int timeoutMs)
 {
-    const QString script = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/rtsp_server.py");
+    const QString script =
+        QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/rtsp_server.py");
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setReadChannel(QProcess::StandardOutput);
-    process.start(QStringLiteral("/usr/bin/python3"), file.isEmpty() ? QStringList{script} : QStringList{script, file});
+    process.start(QStringLiteral("/usr/bin/python3"),
+                  file.isEmpty() ? QStringList{script} : QStringList{script, file});
     if (!process.waitForStarted(timeoutMs))
         return false;
     const QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        if (!process.canReadLine() && !process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+        if (!process.canReadLine() &&
+            !process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
             break;
         while (process.canReadLine()) {
             const QByteArray line = process.readLine().trimmed();

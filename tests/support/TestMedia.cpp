@@ -31,7 +31,8 @@ QVector<QColor> smpteBars(int level)
 
 bool near(QRgb actual, const QColor &expected, int tolerance)
 {
-    return qAbs(qRed(actual) - expected.red()) <= tolerance && qAbs(qGreen(actual) - expected.green()) <= tolerance &&
+    return qAbs(qRed(actual) - expected.red()) <= tolerance &&
+           qAbs(qGreen(actual) - expected.green()) <= tolerance &&
            qAbs(qBlue(actual) - expected.blue()) <= tolerance;
 }
 
@@ -79,7 +80,8 @@ quint16 freeUdpPortPair()
         const quint16 port = probe.localPort() & ~1u;
         probe.close();
         QUdpSocket rtp, rtcp;
-        if (port > 1024 && rtp.bind(QHostAddress::LocalHost, port) && rtcp.bind(QHostAddress::LocalHost, port + 1))
+        if (port > 1024 && rtp.bind(QHostAddress::LocalHost, port) &&
+            rtcp.bind(QHostAddress::LocalHost, port + 1))
             return port;
     }
     return 0;

@@ -15,7 +15,8 @@ bool Y4mStreamServer::load(const QString &y4mFile, int width, int height)
     header = all.left(headerEnd + 1);
     const int frameBytes = width * height * 3 / 2;
     const QByteArray marker("FRAME\n");
-    for (int at = headerEnd + 1; at + marker.size() + frameBytes <= all.size(); at += marker.size() + frameBytes)
+    for (int at = headerEnd + 1; at + marker.size() + frameBytes <= all.size();
+         at += marker.size() + frameBytes)
         frames.append(all.mid(at, marker.size() + frameBytes));
     return !frames.isEmpty();
 }

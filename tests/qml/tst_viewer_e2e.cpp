@@ -101,7 +101,8 @@ bool requestClose(const QString &windowId)
     event.data.data32[1] = XCB_CURRENT_TIME;
     xcb_send_event(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT,
                    reinterpret_cast<const char *>(&event));
-    xcb_flush(connection);
+    // A round trip, so that the server has taken the message before this connection goes.
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
     xcb_disconnect(connection);
     return true;
 }
@@ -267,6 +268,7 @@ void tst_viewer_e2e::viewer_showsCameraAnswersClicksAndExitsCleanly()
     QVERIFY(!isColor(zoomed.pixel(handleX - 40, 206), handleColor));
 
     // Closing the window ends the session and the program exits with 0.
+    qRegisterMetaType<QProcess::ExitStatus>();
     QSignalSpy finished(&viewer, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
     QVERIFY(requestClose(window));
     QVERIFY(finished.wait(30000) || viewer.state() == QProcess::NotRunning);

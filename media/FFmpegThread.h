@@ -31,7 +31,8 @@ class FFmpegThread : public QThread
     Q_OBJECT
 
 public:
-    enum ImageFlag
+    // int-sized: any int may be stored (values outside the list scale like ImageFlag_FastBilinear).
+    enum ImageFlag : int
     {
         ImageFlag_FastBilinear = 0,
         ImageFlag_Bicubic = 1,

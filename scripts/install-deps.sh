@@ -11,7 +11,7 @@ packages=(
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavdevice-dev
     libgl1-mesa-dri
     # a virtual display, screenshots and synthetic input
-    xvfb xauth xdotool imagemagick
+    xvfb xauth xdotool x11-utils imagemagick libxcb1-dev
     # media and servers for the tests
     ffmpeg python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly nginx libnginx-mod-rtmp
@@ -35,6 +35,6 @@ if [ ! -e "$policy" ]; then
     $sudo chmod +x "$policy"
     created_policy=1
 fi
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
 [ $created_policy -eq 1 ] && $sudo rm -f "$policy"
 exit 0

@@ -4,7 +4,7 @@
 
 #include "LogCapture.h"
 #include "TestMedia.h"
-#include "Y4mStreamServer.h"
+#include "Y4mFileStreamer.h"
 
 #include "capture/CaptureSourceRegistry.h"
 #include "media/CaptureInputResolver.h"
@@ -83,7 +83,7 @@ private slots:
 
     void playsRegisteredCaptureSource()
     {
-        Y4mStreamServer camera;
+        Y4mFileStreamer camera;
         QVERIFY(camera.load(dir.filePath("bars.y4m"), 160, 120));
         const QString socket = dir.filePath("cam.sock");
         QVERIFY(camera.listen(socket));
@@ -112,7 +112,7 @@ private slots:
 
     void stopDuringHangingRead_returnsWithinCheckTime()
     {
-        Y4mStreamServer camera;
+        Y4mFileStreamer camera;
         QVERIFY(camera.load(dir.filePath("bars.y4m"), 160, 120));
         camera.setSilentAfter(12);
         const QString socket = dir.filePath("hang.sock");

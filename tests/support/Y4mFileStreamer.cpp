@@ -1,9 +1,9 @@
-#include "Y4mStreamServer.h"
+#include "Y4mFileStreamer.h"
 
 #include <QFile>
 #include <QLocalSocket>
 
-bool Y4mStreamServer::load(const QString &y4mFile, int width, int height)
+bool Y4mFileStreamer::load(const QString &y4mFile, int width, int height)
 {
     QFile file(y4mFile);
     if (!file.open(QIODevice::ReadOnly))
@@ -21,7 +21,7 @@ bool Y4mStreamServer::load(const QString &y4mFile, int width, int height)
     return !frames.isEmpty();
 }
 
-bool Y4mStreamServer::listen(const QString &socketPath, int fps)
+bool Y4mFileStreamer::listen(const QString &socketPath, int fps)
 {
     QLocalServer::removeServer(socketPath);
     if (!server.listen(socketPath))
@@ -32,12 +32,12 @@ bool Y4mStreamServer::listen(const QString &socketPath, int fps)
             clients.append(socket);
         }
     });
-    connect(&timer, &QTimer::timeout, this, &Y4mStreamServer::tick);
+    connect(&timer, &QTimer::timeout, this, &Y4mFileStreamer::tick);
     timer.start(1000 / fps);
     return true;
 }
 
-void Y4mStreamServer::tick()
+void Y4mFileStreamer::tick()
 {
     if (clients.isEmpty() || (silentAfter >= 0 && sent >= silentAfter))
         return;

@@ -10,7 +10,7 @@ class QLocalSocket;
 // A live YUV4MPEG stream on a UNIX socket, like the simulated camera: the y4m header, then one frame
 // per tick at the stream's rate, looping over the frames of a file made by ffmpeg. It can fall silent
 // after a number of frames while keeping the connection open (a camera that hangs).
-class Y4mStreamServer : public QObject
+class Y4mFileStreamer : public QObject
 {
     Q_OBJECT
 public:

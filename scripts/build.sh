@@ -8,6 +8,6 @@ if [ "${TARN_SANITIZE:-0}" = 1 ]; then
     dir=build-asan
     flags+=(-DTARN_SANITIZE=ON)
 fi
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" >&2
+cmake --build "$dir" -j"$(nproc)" >&2
 echo "$dir"

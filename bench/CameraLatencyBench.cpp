@@ -42,7 +42,8 @@ public:
         QVideoFrame copy(frame);
         if (!copy.map(QAbstractVideoBuffer::ReadOnly))
             return false;
-        const QImage image(copy.bits(), copy.width(), copy.height(), copy.bytesPerLine(), QImage::Format_RGB32);
+        const QImage image(copy.bits(), copy.width(), copy.height(), copy.bytesPerLine(),
+                           QImage::Format_RGB32);
         const int number = SimulatedCamera::decodeFrameNumber(image);
         copy.unmap();
         const qint64 written = number >= 0 ? SimulatedCamera::instance().frameWrittenAt(number) : -1;
@@ -74,7 +75,8 @@ int main(int argc, char *argv[])
     const int seconds = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 10;
     qInstallMessageHandler(quietHandler);
 
-    SimulatedCamera::instance(); // plugged in before the session starts
+    // Plugged in before the session starts; every frame carries its number so it can be timed.
+    SimulatedCamera::instance().setFrameNumbersStamped(true);
     LatencySurface surface;
     frameProvider->setVideoSurface(&surface);
 

@@ -10,8 +10,8 @@ packages=(
     qml-module-qttest
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavdevice-dev
     libgl1-mesa-dri
-    # a virtual display, screenshots and synthetic input
-    xvfb xauth xdotool x11-utils imagemagick libxcb1-dev
+    # a virtual display with a window manager, screenshots and synthetic input
+    xvfb xauth openbox xdotool x11-utils imagemagick libxcb1-dev
     # media and servers for the tests
     ffmpeg python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly nginx libnginx-mod-rtmp

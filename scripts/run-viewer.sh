@@ -14,10 +14,11 @@ fi
 shot="${TARN_SCREENSHOT:-$PWD/$dir/tarn-player-screenshot.png}"
 seconds="${TARN_SCREENSHOT_AFTER:-6}"
 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+    openbox --sm-disable >/dev/null 2>&1 & wm=$!
     "$1" & pid=$!
     sleep "$2"
     import -window root "$3"
-    kill $pid
+    kill $pid $wm
     wait $pid 2>/dev/null || true
 ' _ "$viewer" "$seconds" "$shot"
 echo "No display: ran the viewer on a virtual one for $seconds s; screenshot saved to $shot"

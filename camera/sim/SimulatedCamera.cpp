@@ -320,7 +320,8 @@ void SimulatedCamera::produceFrame(std::chrono::steady_clock::time_point now)
         scene.render(std::chrono::duration<double>(now - created).count(), view, y, u, v);
     }
     const qint64 seq = nextSequence++;
-    FrameNumberStamp::draw(uint32_t(seq), y, Width, u, v, Width / 2);
+    if (stampFrames.load())
+        FrameNumberStamp::draw(uint32_t(seq), y, Width, u, v, Width / 2);
     {
         QMutexLocker locker(&frameTimeMutex);
         const size_t slot = size_t(seq % FrameTimeHistory);

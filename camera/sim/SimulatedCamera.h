@@ -25,7 +25,7 @@ class QImage;
 // socket. It answers the vendor library's calls (UVC_CAMERA_*) and acts on the commands visibly:
 // contrast 0 toggles a REC mark, 2 a tracking box around the hottest spot, 4 freezes the picture for
 // half a second (flat-field correction), 5 steps to the next palette; saturation 10..40 zooms 1.0X..4.0X
-// about the centre. Every frame carries its sequence number in a strip of blocks along the bottom.
+// about the centre. On request every frame carries its sequence number in a strip along the bottom.
 //
 // Threads: every public member may be called from any thread. The vendor calls and the test controls
 // never wait for the stream thread, except unplug() and replug(), which stop and start it.
@@ -79,6 +79,10 @@ public:
     void failNextOpen();
     // Every refresh() sleeps this long first (0 = no delay).
     void setRefreshDelay(int milliseconds);
+    // Stamp every frame with its sequence number (a strip of blocks along the bottom), for tests and
+    // benchmarks that follow single frames. Off unless asked for, so viewers see a clean picture;
+    // reset() leaves it as it is.
+    void setFrameNumbersStamped(bool stamped) { stampFrames.store(stamped); }
     void setSerialNumber(const QByteArray &serial);
     // Back to the state after plug-in: plugged, not stalled, closed, no pending failure or delay,
     // white-hot, 1.0X, no box, no REC, default serial, nothing received.
@@ -145,6 +149,7 @@ private:
     std::atomic<bool> stalledFlag{false};
     std::atomic<bool> failOpen{false};
     std::atomic<int> refreshDelayMs{0};
+    std::atomic<bool> stampFrames{false};
     std::atomic<int> palette{0};
     std::atomic<int> zoomTenths{10};
     std::atomic<bool> tracking{false};

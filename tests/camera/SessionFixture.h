@@ -11,17 +11,19 @@
 
 #include <QAbstractVideoSurface>
 #include <QMutex>
-#include <QVideoSurfaceFormat>
 #include <QtTest>
+#include <QVideoSurfaceFormat>
 
 // A video surface that keeps the frame numbers of what it is shown.
 class CountingSurface : public QAbstractVideoSurface
 {
 public:
-    QList<QVideoFrame::PixelFormat> supportedPixelFormats(QAbstractVideoBuffer::HandleType type) const override
+    QList<QVideoFrame::PixelFormat>
+    supportedPixelFormats(QAbstractVideoBuffer::HandleType type) const override
     {
-        return type == QAbstractVideoBuffer::NoHandle ? QList<QVideoFrame::PixelFormat>{QVideoFrame::Format_RGB32}
-                                                      : QList<QVideoFrame::PixelFormat>{};
+        return type == QAbstractVideoBuffer::NoHandle
+                   ? QList<QVideoFrame::PixelFormat>{QVideoFrame::Format_RGB32}
+                   : QList<QVideoFrame::PixelFormat>{};
     }
 
     bool present(const QVideoFrame &frame) override
@@ -29,7 +31,8 @@ public:
         QVideoFrame copy(frame);
         int number = -1;
         if (copy.map(QAbstractVideoBuffer::ReadOnly)) {
-            const QImage image(copy.bits(), copy.width(), copy.height(), copy.bytesPerLine(), QImage::Format_RGB32);
+            const QImage image(copy.bits(), copy.width(), copy.height(), copy.bytesPerLine(),
+                               QImage::Format_RGB32);
             number = SimulatedCamera::decodeFrameNumber(image);
             copy.unmap();
         }
@@ -57,6 +60,7 @@ public:
     SessionFixture()
     {
         SimulatedCamera::instance().reset();
+        SimulatedCamera::instance().setFrameNumbersStamped(true);
         frameProvider->setVideoSurface(&surface);
     }
 

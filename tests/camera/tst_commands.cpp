@@ -127,7 +127,8 @@ void CommandsTest::refreshEmitsZoomThenSerialNumber()
     invokeZoom(control, 1.3);
 
     QStringList order;
-    connect(control, &MainControl::sigUpdateZoomValue, this, [&](double v) { order << QString("zoom %1").arg(v); });
+    connect(control, &MainControl::sigUpdateZoomValue, this,
+            [&](double v) { order << QString("zoom %1").arg(v); });
     connect(control, &MainControl::sigUpdateSN, this, [&](const QString &sn) { order << "sn " + sn; });
     invoke(control, "slotSyncDevice");
     QTRY_COMPARE(order.size(), 2);

@@ -137,6 +137,7 @@ private slots:
     void init()
     {
         camera().reset();
+        camera().setFrameNumbersStamped(true);
         UVC_CAMERA_SelectUVCCamera("UVC Camera");
     }
 

@@ -121,6 +121,7 @@ class tst_viewer_e2e : public QObject
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void cleanup();
     void viewer_showsCameraAnswersClicksAndExitsCleanly();
 
@@ -136,6 +137,7 @@ private:
     QString viewerPath;
     QString shotDir;
     QProcess viewer;
+    QProcess windowManager;
     QString window;
 };
 
@@ -143,13 +145,29 @@ void tst_viewer_e2e::initTestCase()
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         QSKIP("needs an X display (the suite runs inside xvfb-run)");
-    for (const char *tool : {"xdotool", "xprop", "import"})
+    for (const char *tool : {"xdotool", "xprop", "import", "openbox"})
         QVERIFY2(!QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty(), tool);
     const QString binaryDir = qEnvironmentVariable("TARN_BINARY_DIR");
     viewerPath = binaryDir + QStringLiteral("/bin/tarn-player-sim");
     QVERIFY2(QFileInfo(viewerPath).isExecutable(), qPrintable(viewerPath));
     shotDir = binaryDir + QStringLiteral("/test-output/tst_viewer_e2e");
     QVERIFY(QDir().mkpath(shotDir));
+
+    // A window manager, as on any desktop, so that the window's wish to be maximised is carried out.
+    windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    QVERIFY2(windowManager.waitForStarted(10000), qPrintable(windowManager.errorString()));
+    QTest::qWait(500);
+}
+
+void tst_viewer_e2e::cleanupTestCase()
+{
+    if (windowManager.state() != QProcess::NotRunning) {
+        windowManager.terminate();
+        if (!windowManager.waitForFinished(5000)) {
+            windowManager.kill();
+            windowManager.waitForFinished(5000);
+        }
+    }
 }
 
 void tst_viewer_e2e::cleanup()
@@ -199,8 +217,8 @@ void tst_viewer_e2e::viewer_showsCameraAnswersClicksAndExitsCleanly()
     viewer.start(viewerPath, QStringList());
     QVERIFY2(viewer.waitForStarted(10000), qPrintable(viewer.errorString()));
 
-    // The window comes up and asks to be maximised (Xvfb has no window manager to carry that out, so
-    // the request is what can be seen). Found by process id: other windows may share the title.
+    // The window comes up maximised: it asks for it, and the window manager gives it the whole screen
+    // but for its title bar. Found by process id: other windows may share the title.
     QTRY_VERIFY_WITH_TIMEOUT(
         !(window = run(QStringLiteral("xdotool"),
                        {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--pid"),
@@ -213,6 +231,27 @@ void tst_viewer_e2e::viewer_showsCameraAnswersClicksAndExitsCleanly()
     QVERIFY2(state.contains(QLatin1String("_NET_WM_STATE_MAXIMIZED_VERT")) &&
                  state.contains(QLatin1String("_NET_WM_STATE_MAXIMIZED_HORZ")),
              qPrintable(state));
+    const QStringList screen =
+        run(QStringLiteral("xdotool"), {QStringLiteral("getdisplaygeometry")}).split(' ');
+    QCOMPARE(screen.size(), 2);
+    auto windowSize = [&] {
+        const QString shell = run(QStringLiteral("xdotool"),
+                                  {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window});
+        const auto value = [&](const char *key) {
+            return QRegularExpression(QStringLiteral("%1=(\\d+)").arg(QLatin1String(key)))
+                .match(shell)
+                .captured(1)
+                .toInt();
+        };
+        return QSize(value("WIDTH"), value("HEIGHT"));
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(windowSize().width() == screen[0].toInt() &&
+                                  windowSize().height() > screen[1].toInt() - 80,
+                              qPrintable(QStringLiteral("window %1x%2 on a %3x%4 screen")
+                                             .arg(windowSize().width())
+                                             .arg(windowSize().height())
+                                             .arg(screen[0], screen[1])),
+                              10000);
 
     // Within a few seconds the title carries the simulated camera's serial number.
     QTRY_VERIFY_WITH_TIMEOUT(title().startsWith(titlePrefix) &&

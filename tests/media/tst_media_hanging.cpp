@@ -27,30 +27,22 @@ private slots:
         QFETCH(bool, stopEarly);
         HangingTcpServer server;
         LogCapture log;
-        PlayerProbe player;
-        PlayerWatch watch(&player);
-        QStringList order;
-        QObject receiver; // queued calls die with this test row
-        connect(&player, &FFmpegThread::receivePlayError, &receiver, [&] { order << "error"; });
-        connect(&player, &FFmpegThread::receivePlayFinsh, &receiver, [&] { order << "finish"; });
-        player.setCheckTime(1500);
-        player.setUrl(QStringLiteral("%1://127.0.0.1:%2/live/test").arg(scheme).arg(server.serverPort()));
+        PlayerRun run;
+        run.player.setCheckTime(1500);
         QElapsedTimer clock;
         clock.start();
-        player.play();
-        player.start();
+        run.start(QStringLiteral("%1://127.0.0.1:%2/live/test").arg(scheme).arg(server.serverPort()));
         QVERIFY(QTest::qWaitFor([&] { return server.connections() > 0; }, 5000));
         if (stopEarly) {
             QTest::qWait(200);
             clock.restart();
-            player.stop();
+            run.player.stop();
         }
-        QVERIFY(watch.waitForFinish(10000));
+        QVERIFY(run.waitForFinish(10000));
         // The open ends within checkTime (counted from the start) plus the exit sequence.
-        QVERIFY2(clock.elapsed() < player.checkTime + 1000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(player.wait(1000));
-        QTRY_COMPARE(order, QStringList({"error", "finish"}));
-        QCOMPARE(watch.started.count(), 0);
+        QVERIFY2(clock.elapsed() < run.player.checkTime + 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(run.player.wait(1000));
+        QCOMPARE(run.order, QStringList({"error", "finish"}));
         QVERIFY(log.contains("open input error"));
     }
 };

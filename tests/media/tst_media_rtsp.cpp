@@ -4,7 +4,6 @@
 
 #include "LogCapture.h"
 #include "RtspServer.h"
-#include "TestMedia.h"
 
 #include <QtTest>
 
@@ -24,24 +23,10 @@ private slots:
         QFETCH(QString, transport);
         RtspServer server;
         QVERIFY(server.start());
-        LogCapture log;
-        PlayerProbe player;
-        PlayerWatch watch(&player);
-        player.setTransport(transport);
-        player.setUrl(server.url());
-        player.play();
-        player.start();
-        QVERIFY(watch.waitForImages(10, 30000));
-        player.stop();
-        QVERIFY(watch.waitForFinish());
-        QCOMPARE(watch.started.count(), 1);
-        QCOMPARE(watch.errors.count(), 0);
-        QCOMPARE(watch.lengths.count(), 0);
-        QVERIFY(player.isNetwork);
-        QCOMPARE(player.formatName, QStringLiteral("rtsp"));
-        QCOMPARE(watch.images.last().size(), QSize(320, 240));
-        QString why;
-        QVERIFY2(TestMedia::showsSmpteBars(watch.images.last(), 40, &why, 255), qPrintable(why));
+        PlayerRun run;
+        run.player.setTransport(transport);
+        run.verifyLive(server.url(), QStringLiteral("rtsp"), {320, 240}, 255);
+        QVERIFY(run.player.isNetwork);
     }
 
     void serverDeathEndsPlaybackAfterThreeFailedReads()
@@ -49,15 +34,12 @@ private slots:
         RtspServer server;
         QVERIFY(server.start());
         LogCapture log;
-        PlayerProbe player;
-        PlayerWatch watch(&player);
-        player.setUrl(server.url());
-        player.play();
-        player.start();
-        QVERIFY(watch.waitForImages(5, 30000));
+        PlayerRun run;
+        run.start(server.url());
+        QVERIFY(run.waitForImages(5));
         server.stop();
-        QVERIFY(watch.waitForFinish(20000));
-        QCOMPARE(watch.errors.count(), 0);
+        QVERIFY(run.waitForFinish());
+        QCOMPARE(run.order, QStringList({"start", "finish"}));
         QVERIFY2(log.inOrder({"errorCount 1", "errorCount 2", "errorCount 3", "stop ffmpeg thread"}),
                  qPrintable(log.matching("errorCount").join('\n')));
         QVERIFY(!log.contains("errorCount 4"));

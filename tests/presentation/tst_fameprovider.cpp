@@ -1,4 +1,4 @@
-// The frame provider against a recording surface: start/stop order, format correction, dropping,
+// The frame provider against recording surfaces: start/stop order, format correction, dropping,
 // and delivery through its signals from another thread.
 
 #include "presentation/FameProvider.h"
@@ -7,12 +7,12 @@
 #include <QtTest>
 
 namespace {
-// Records what the provider does to it, as "start WxH fmt", "stop", "present".
+// Records what the provider does to it into a shared log: "A start WxH RGB32", "A stop", "A present".
 class RecordingSurface : public QAbstractVideoSurface
 {
 public:
-    explicit RecordingSurface(QString name, QSize correctTo = {})
-        : name(std::move(name)), correctTo(correctTo)
+    RecordingSurface(QString name, QStringList *events, QSize correctTo = {})
+        : name(std::move(name)), events(events), correctTo(correctTo)
     {}
 
     QList<QVideoFrame::PixelFormat>
@@ -34,36 +34,36 @@ public:
 
     bool start(const QVideoSurfaceFormat &format) override
     {
-        events << QStringLiteral("%1 start %2x%3 %4")
-                      .arg(name)
-                      .arg(format.frameWidth())
-                      .arg(format.frameHeight())
-                      .arg(format.pixelFormat());
+        const bool rgb32 = format.pixelFormat() == QVideoFrame::Format_RGB32 &&
+                           format.handleType() == QAbstractVideoBuffer::NoHandle;
+        *events << QStringLiteral("%1 start %2x%3 %4")
+                       .arg(name)
+                       .arg(format.frameWidth())
+                       .arg(format.frameHeight())
+                       .arg(rgb32 ? "RGB32" : "other");
         return QAbstractVideoSurface::start(format);
     }
 
     void stop() override
     {
-        events << name + " stop";
+        *events << name + " stop";
         QAbstractVideoSurface::stop();
     }
 
     bool present(const QVideoFrame &frame) override
     {
-        events << name + " present";
+        *events << name + " present";
         presentThread = QThread::currentThread();
         lastFrame = frame;
         return true;
     }
 
     QString name;
+    QStringList *events;
     QSize correctTo;
-    QStringList events;
     QVideoFrame lastFrame;
     QThread *presentThread = nullptr;
 };
-
-const int rgb32 = QVideoFrame::Format_RGB32;
 
 QVideoFrame solidFrame(QRgb colour)
 {
@@ -78,125 +78,66 @@ class FameProviderTest : public QObject
     Q_OBJECT
 
 private slots:
-    void frameWithoutSurfaceIsDropped();
-    void formatBeforeSurfaceStartsItOnArrival();
-    void surfaceBeforeFormatIsNotStarted();
-    void everySetFormatRestartsTheSurface_data();
-    void everySetFormatRestartsTheSurface();
-    void surfaceCorrectionIsWhatStarts();
-    void replacingSurfaces_data();
-    void replacingSurfaces();
+    void surfacesFormatsAndFrames_data();
+    void surfacesFormatsAndFrames();
     void signalsDeliverFromAnotherThread();
 };
 
-void FameProviderTest::frameWithoutSurfaceIsDropped()
+// Each row: calls on a fresh provider, and what they do to the surfaces. A step is a surface to set
+// ("A", "B", "C" which corrects every size to 640x480, or "none"), a size to set as the format, or
+// "frame" to hand it a frame.
+void FameProviderTest::surfacesFormatsAndFrames_data()
 {
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QStringList>("events");
+    QTest::newRow("frame without a surface is dropped") << "frame" << QStringList{};
+    QTest::newRow("format before the surface: started on arrival")
+        << "640x512 A" << QStringList{"A start 640x512 RGB32"};
+    QTest::newRow("surface before any format: not started, frames still shown")
+        << "A frame" << QStringList{"A present"};
+    QTest::newRow("every format restarts the surface: same size")
+        << "A 640x512 640x512" << QStringList{"A start 640x512 RGB32", "A stop", "A start 640x512 RGB32"};
+    QTest::newRow("every format restarts the surface: new size")
+        << "A 640x512 1280x720" << QStringList{"A start 640x512 RGB32", "A stop", "A start 1280x720 RGB32"};
+    QTest::newRow("the surface's correction starts and is remembered for the next surface")
+        << "C 641x481 B" << QStringList{"C start 640x480 RGB32", "C stop", "B start 640x480 RGB32"};
+    QTest::newRow("another surface: the old one stops, frames go to the new one")
+        << "A 320x240 B frame"
+        << QStringList{"A start 320x240 RGB32", "A stop", "B start 320x240 RGB32", "B present"};
+    QTest::newRow("the same surface again: started again")
+        << "A 320x240 A frame" << QStringList{"A start 320x240 RGB32", "A start 320x240 RGB32", "A present"};
+    QTest::newRow("no surface: the old one stops and gets no frames")
+        << "A 320x240 none frame" << QStringList{"A start 320x240 RGB32", "A stop"};
+}
+
+void FameProviderTest::surfacesFormatsAndFrames()
+{
+    QFETCH(QString, steps);
+    QFETCH(QStringList, events);
+    QStringList seen;
+    RecordingSurface a("A", &seen), b("B", &seen), c("C", &seen, QSize(640, 480));
+    const QMap<QString, QAbstractVideoSurface *> surfaces{{"A", &a}, {"B", &b}, {"C", &c}, {"none", nullptr}};
     FameProvider provider;
-    provider.onNewVideoContentReceived(solidFrame(qRgb(255, 0, 0)));
-    QVERIFY(!provider.videoSurface());
-}
-
-void FameProviderTest::formatBeforeSurfaceStartsItOnArrival()
-{
-    FameProvider provider;
-    provider.setFormat(640, 512);
-    RecordingSurface surface("A");
-    provider.setVideoSurface(&surface);
-    QCOMPARE(surface.events, QStringList{QString("A start 640x512 %1").arg(rgb32)});
-    QVERIFY(surface.isActive());
-    QCOMPARE(surface.surfaceFormat().handleType(), QAbstractVideoBuffer::NoHandle);
-}
-
-void FameProviderTest::surfaceBeforeFormatIsNotStarted()
-{
-    FameProvider provider;
-    RecordingSurface surface("A");
-    provider.setVideoSurface(&surface);
-    QVERIFY(surface.events.isEmpty());
-    // Frames still go to a held surface that has not been started.
-    provider.onNewVideoContentReceived(solidFrame(qRgb(0, 0, 255)));
-    QCOMPARE(surface.events, QStringList{"A present"});
-}
-
-void FameProviderTest::everySetFormatRestartsTheSurface_data()
-{
-    QTest::addColumn<QSize>("first");
-    QTest::addColumn<QSize>("second");
-    QTest::newRow("same size") << QSize(640, 512) << QSize(640, 512);
-    QTest::newRow("new size") << QSize(640, 512) << QSize(1280, 720);
-}
-
-void FameProviderTest::everySetFormatRestartsTheSurface()
-{
-    QFETCH(QSize, first);
-    QFETCH(QSize, second);
-    FameProvider provider;
-    RecordingSurface surface("A");
-    provider.setVideoSurface(&surface);
-    provider.setFormat(first.width(), first.height());
-    provider.setFormat(second.width(), second.height());
-    const QStringList expected{
-        QString("A start %1x%2 %3").arg(first.width()).arg(first.height()).arg(rgb32),
-        "A stop",
-        QString("A start %1x%2 %3").arg(second.width()).arg(second.height()).arg(rgb32),
-    };
-    QCOMPARE(surface.events, expected);
-}
-
-void FameProviderTest::surfaceCorrectionIsWhatStarts()
-{
-    FameProvider provider;
-    RecordingSurface surface("A", QSize(640, 480));
-    provider.setVideoSurface(&surface);
-    provider.setFormat(641, 481);
-    QCOMPARE(surface.events, QStringList{QString("A start 640x480 %1").arg(rgb32)});
-
-    // The corrected format is the one remembered: a new surface starts from it.
-    RecordingSurface other("B");
-    provider.setVideoSurface(&other);
-    QCOMPARE(other.events, QStringList{QString("B start 640x480 %1").arg(rgb32)});
-}
-
-void FameProviderTest::replacingSurfaces_data()
-{
-    QTest::addColumn<QString>("replacement"); // "B", "A" (the same) or "null"
-    QTest::addColumn<QStringList>("eventsOfA");
-    QTest::addColumn<QStringList>("eventsOfB");
-    const QString startA = QString("A start 320x240 %1").arg(rgb32);
-    const QString startB = QString("B start 320x240 %1").arg(rgb32);
-    QTest::newRow("another surface") << "B" << QStringList{startA, "A stop"} << QStringList{startB};
-    QTest::newRow("the same surface") << "A" << QStringList{startA, startA} << QStringList{};
-    QTest::newRow("no surface") << "null" << QStringList{startA, "A stop"} << QStringList{};
-}
-
-void FameProviderTest::replacingSurfaces()
-{
-    QFETCH(QString, replacement);
-    QFETCH(QStringList, eventsOfA);
-    QFETCH(QStringList, eventsOfB);
-
-    FameProvider provider;
-    RecordingSurface a("A");
-    RecordingSurface b("B");
-    provider.setVideoSurface(&a);
-    provider.setFormat(320, 240);
-
-    QAbstractVideoSurface *next = replacement == "B" ? &b : replacement == "A" ? &a : nullptr;
-    provider.setVideoSurface(next);
-    QCOMPARE(provider.videoSurface(), next);
-
-    // Frames go to the current surface only.
-    provider.onNewVideoContentReceived(solidFrame(qRgb(0, 255, 0)));
-    if (next)
-        (replacement == "A" ? eventsOfA : eventsOfB) << replacement + " present";
-    QCOMPARE(a.events, eventsOfA);
-    QCOMPARE(b.events, eventsOfB);
+    QAbstractVideoSurface *current = nullptr;
+    for (const QString &step : steps.split(' ')) {
+        if (step == "frame") {
+            provider.onNewVideoContentReceived(solidFrame(qRgb(0, 255, 0)));
+        } else if (surfaces.contains(step)) {
+            provider.setVideoSurface(current = surfaces.value(step));
+        } else {
+            const QStringList size = step.split('x');
+            provider.setFormat(size.at(0).toInt(), size.at(1).toInt());
+        }
+    }
+    QCOMPARE(seen, events);
+    QCOMPARE(provider.videoSurface(), current);
 }
 
 void FameProviderTest::signalsDeliverFromAnotherThread()
 {
     FameProvider provider;
-    RecordingSurface surface("A");
+    QStringList events;
+    RecordingSurface surface("A", &events);
     provider.setVideoSurface(&surface);
 
     std::unique_ptr<QThread> sender(QThread::create([&provider] {
@@ -207,8 +148,8 @@ void FameProviderTest::signalsDeliverFromAnotherThread()
     sender->start();
     QVERIFY(sender->wait(5000));
 
-    QTRY_COMPARE(surface.events.size(), 2);
-    QCOMPARE(surface.events, (QStringList{QString("A start 16x8 %1").arg(rgb32), "A present"}));
+    QTRY_COMPARE(events.size(), 2);
+    QCOMPARE(events, (QStringList{"A start 16x8 RGB32", "A present"}));
     QCOMPARE(surface.presentThread, QThread::currentThread());
     QVideoFrame frame = surface.lastFrame;
     QVERIFY(frame.map(QAbstractVideoBuffer::ReadOnly));

@@ -3,6 +3,7 @@
 #include "LogCapture.h"
 
 #include <QObject>
+#include <QPair>
 #include <QPointer>
 #include <QStringList>
 #include <QVariantList>
@@ -27,16 +28,16 @@ public:
     void detach(QObject *controlDouble);
     void record(const QString &slot, const QVariant &value = QVariant());
 
-    // Calls since the last clear(): a list of {name, value} objects.
-    Q_INVOKABLE QVariantList calls() const { return callList; }
     // Names of the calls since the last clear(), in order.
     Q_INVOKABLE QStringList callNames() const;
     // Arguments of the calls of one slot, in order.
     Q_INVOKABLE QVariantList valuesOf(const QString &slot) const;
-    // Log lines since the last clear(), slot calls included as "MainControl double: <slot>".
-    Q_INVOKABLE QStringList lines() const;
-    // Index of the first log line that equals text, or -1.
-    Q_INVOKABLE int lineIndex(const QString &text) const;
+    // Index of the first log line since the last clear() that equals text, or -1. Slot calls are
+    // logged as "MainControl double: <slot>".
+    Q_INVOKABLE int lineIndex(const QString &text) const
+    {
+        return capture ? capture->lines().indexOf(text) : -1;
+    }
     Q_INVOKABLE void clear();
 
 signals:
@@ -46,6 +47,6 @@ private:
     ControlJournal() = default;
 
     QPointer<QObject> current;
-    QVariantList callList;
+    QList<QPair<QString, QVariant>> calls;
     std::unique_ptr<LogCapture> capture;
 };

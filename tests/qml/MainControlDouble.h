@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ControlJournal.h"
+
 #include <QObject>
 #include <QString>
 
@@ -11,19 +13,22 @@ class MainControlDouble : public QObject
     Q_OBJECT
 
 public:
-    explicit MainControlDouble(QObject *parent = nullptr);
-    ~MainControlDouble() override;
+    explicit MainControlDouble(QObject *parent = nullptr) : QObject(parent) { journal()->attach(this); }
+    ~MainControlDouble() override { journal()->detach(this); }
 
 signals:
     void sigUpdateZoomValue(double value);
     void sigUpdateSN(QString value);
 
 public slots:
-    void slotStartUVCConnect();
-    void slotEndUVCConnect();
-    void slotRecord();
-    void slotPalette();
-    void slotTrack();
-    void slotFFC();
-    void slotZoom(double value);
+    void slotStartUVCConnect() { journal()->record("slotStartUVCConnect"); }
+    void slotEndUVCConnect() { journal()->record("slotEndUVCConnect"); }
+    void slotRecord() { journal()->record("slotRecord"); }
+    void slotPalette() { journal()->record("slotPalette"); }
+    void slotTrack() { journal()->record("slotTrack"); }
+    void slotFFC() { journal()->record("slotFFC"); }
+    void slotZoom(double value) { journal()->record("slotZoom", value); }
+
+private:
+    static ControlJournal *journal() { return ControlJournal::instance(); }
 };

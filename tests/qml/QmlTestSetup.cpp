@@ -7,8 +7,6 @@
 #include <QQmlEngine>
 #include <QtQml>
 
-QmlTestSetup::QmlTestSetup() = default;
-
 void QmlTestSetup::applicationAvailable()
 {
     qmlRegisterType<MainControlDouble>("MainControl", 1, 0, "MainControl");

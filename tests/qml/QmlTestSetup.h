@@ -14,9 +14,6 @@ class QmlTestSetup : public QObject
 {
     Q_OBJECT
 
-public:
-    QmlTestSetup();
-
 public slots:
     void applicationAvailable();
     void qmlEngineAvailable(QQmlEngine *engine);

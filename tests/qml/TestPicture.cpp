@@ -14,19 +14,6 @@ TestPicture::TestPicture(FameProvider *frameProvider, QObject *parent)
     : QObject(parent), provider(frameProvider)
 {}
 
-QImage TestPicture::quarters(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    QPainter painter(&image);
-    const int halfW = width / 2;
-    const int halfH = height / 2;
-    painter.fillRect(0, 0, halfW, halfH, quarterColors[0]);
-    painter.fillRect(halfW, 0, width - halfW, halfH, quarterColors[1]);
-    painter.fillRect(0, halfH, halfW, height - halfH, quarterColors[2]);
-    painter.fillRect(halfW, halfH, width - halfW, height - halfH, quarterColors[3]);
-    return image;
-}
-
 QColor TestPicture::quarterColor(int index) const
 {
     return (index >= 0 && index < 4) ? quarterColors[index] : QColor();
@@ -34,6 +21,14 @@ QColor TestPicture::quarterColor(int index) const
 
 void TestPicture::show(int width, int height)
 {
+    QImage image(width, height, QImage::Format_RGB32);
+    QPainter painter(&image);
+    const int w = width / 2, h = height / 2;
+    painter.fillRect(0, 0, w, h, quarterColors[0]);
+    painter.fillRect(w, 0, width - w, h, quarterColors[1]);
+    painter.fillRect(0, h, w, height - h, quarterColors[2]);
+    painter.fillRect(w, h, width - w, height - h, quarterColors[3]);
+    painter.end();
     provider->setFormat(width, height);
-    provider->onNewVideoContentReceived(QVideoFrame(quarters(width, height)));
+    provider->onNewVideoContentReceived(QVideoFrame(image));
 }

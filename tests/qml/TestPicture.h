@@ -16,8 +16,6 @@ class TestPicture : public QObject
 public:
     explicit TestPicture(FameProvider *provider, QObject *parent = nullptr);
 
-    static QImage quarters(int width, int height);
-
     // The quarters' colours: top left, top right, bottom left, bottom right.
     Q_INVOKABLE QColor quarterColor(int index) const;
     // Announces width x height and presents one frame. Main thread.

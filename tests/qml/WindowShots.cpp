@@ -1,7 +1,5 @@
-// Shows the real window with the controller double and a test picture and saves a screenshot:
-//   tarn-window-shots OUT.png [WIDTHxHEIGHT]
-// Run inside xvfb-run. Xvfb has no window manager to maximise the window, so the program sizes it as
-// one would: to the screen's available area, or to the size asked for.
+// Xvfb has no window manager to maximise the window, so this sizes it as one would: to the screen's
+// available area, or to the size asked for.
 #include "ControlJournal.h"
 #include "MainControlDouble.h"
 #include "presentation/FameProvider.h"

@@ -16,6 +16,8 @@ Rectangle {
         readonly property color darkGreen: "#2c4b3f"
         readonly property color paleGreen: "#82c9b0"
         readonly property color yellow: "#fcea10"
+        readonly property var photoIcons: ({defaultIconSource: "qrc:/res/photo.svg",
+                                            highlightedIconSource: "qrc:/res/photoHighlight.svg"})
 
         property var component: Qt.createComponent("qrc:/ButtonControl.qml")
 
@@ -24,15 +26,15 @@ Rectangle {
             SignalSpy { signalName: "clicked" }
         }
 
-        function near(actual, expected, tolerance) {
-            return Math.abs(actual.r - expected.r) <= tolerance && Math.abs(actual.g - expected.g) <= tolerance
-                    && Math.abs(actual.b - expected.b) <= tolerance
-        }
-
-        function verifyColor(image, x, y, expected, what) {
-            var actual = image.pixel(x, y)
-            verify(near(actual, expected, 0.06), what + ": pixel (" + x + ", " + y + ") is " + actual
-                   + ", expected " + expected)
+        // Each [x, y] of points in the grabbed item shows expected (within 6 %).
+        function verifyColors(item, expected, points, what) {
+            var image = grabImage(item)
+            for (var i = 0; i < points.length; ++i) {
+                var actual = image.pixel(points[i][0], points[i][1])
+                verify(Math.abs(actual.r - expected.r) <= 0.06 && Math.abs(actual.g - expected.g) <= 0.06
+                       && Math.abs(actual.b - expected.b) <= 0.06,
+                       what + ": pixel " + points[i] + " is " + actual + ", expected " + expected)
+            }
         }
 
         function createButton(properties) {
@@ -44,76 +46,45 @@ Rectangle {
             return button
         }
 
-        function iconOf(button) {
-            return findChild(button, "icon")
-        }
-
         function test_withoutIcons_showsOnlyTheRoundedDarkSquareWithPaleBorder() {
             var button = createButton({})
-            compare(button.width, 100)
-            compare(button.height, 100)
+            compare(Qt.size(button.width, button.height), Qt.size(100, 100))
             compare(button.text, "")
-            var image = grabImage(button)
-            verifyColor(image, 50, 50, darkGreen, "centre")
-            verifyColor(image, 20, 20, darkGreen, "inside near the corner")
-            verifyColor(image, 50, 0, paleGreen, "top border")
-            verifyColor(image, 0, 50, paleGreen, "left border")
-            verifyColor(image, 99, 50, paleGreen, "right border")
-            verifyColor(image, 50, 99, paleGreen, "bottom border")
+            verifyColors(button, darkGreen, [[50, 50], [20, 20]], "inside")
+            verifyColors(button, paleGreen, [[50, 0], [0, 50], [99, 50], [50, 99]], "border")
             // The corners are rounded off: the test window's white shows through.
-            verifyColor(image, 0, 0, Qt.rgba(1, 1, 1, 1), "rounded corner")
-            compare(iconOf(button).status, Image.Null)
+            verifyColors(button, Qt.rgba(1, 1, 1, 1), [[0, 0]], "rounded corner")
+            compare(findChild(button, "icon").status, Image.Null)
         }
 
         function test_icon_isDrawn75By75InTheMiddle() {
-            var button = createButton({
-                defaultIconSource: "qrc:/res/photo.svg",
-                highlightedIconSource: "qrc:/res/photoHighlight.svg"
-            })
-            var icon = iconOf(button)
+            var button = createButton(photoIcons)
+            var icon = findChild(button, "icon")
             tryCompare(icon, "status", Image.Ready)
-            compare(icon.width, 75)
-            compare(icon.height, 75)
-            compare(icon.x, 12.5)
-            compare(icon.y, 12.5)
+            compare(Qt.rect(icon.x, icon.y, icon.width, icon.height), Qt.rect(12.5, 12.5, 75, 75))
             // The disc fills the icon: it reaches from 12.5 to 87.5 across the 100 x 100 button.
-            var image = grabImage(button)
-            verifyColor(image, 50, 50, paleGreen, "disc centre")
-            verifyColor(image, 50, 15, paleGreen, "disc top")
-            verifyColor(image, 15, 50, paleGreen, "disc left")
-            verifyColor(image, 85, 50, paleGreen, "disc right")
-            verifyColor(image, 50, 85, paleGreen, "disc bottom")
-            verifyColor(image, 50, 9, darkGreen, "above the disc")
-            verifyColor(image, 9, 50, darkGreen, "left of the disc")
-            verifyColor(image, 90, 50, darkGreen, "right of the disc")
-            verifyColor(image, 50, 90, darkGreen, "below the disc")
+            verifyColors(button, paleGreen, [[50, 50], [50, 15], [15, 50], [85, 50], [50, 85]], "disc")
+            verifyColors(button, darkGreen, [[50, 9], [9, 50], [90, 50], [50, 90]], "around the disc")
         }
 
         function test_press_showsHighlightAndClicksOnceOnRelease() {
-            var button = createButton({
-                defaultIconSource: "qrc:/res/photo.svg",
-                highlightedIconSource: "qrc:/res/photoHighlight.svg"
-            })
+            var button = createButton(photoIcons)
             var spy = createTemporaryObject(clickSpy, testCase, {target: button})
-            var icon = iconOf(button)
+            var icon = findChild(button, "icon")
             tryCompare(icon, "status", Image.Ready)
 
             mousePress(button)
             verify(button.down)
             compare(icon.source.toString(), "qrc:/res/photoHighlight.svg")
             tryCompare(icon, "status", Image.Ready)
-            var pressed = grabImage(button)
-            verifyColor(pressed, 50, 50, yellow, "highlighted icon")
-            verifyColor(pressed, 50, 0, yellow, "border while pressed")
+            verifyColors(button, yellow, [[50, 50], [50, 0]], "highlighted icon and border while pressed")
             compare(spy.count, 0)
 
             mouseRelease(button)
             verify(!button.down)
             compare(spy.count, 1)
             compare(icon.source.toString(), "qrc:/res/photo.svg")
-            var released = grabImage(button)
-            verifyColor(released, 50, 50, paleGreen, "plain icon again")
-            verifyColor(released, 50, 0, paleGreen, "border again")
+            verifyColors(button, paleGreen, [[50, 50], [50, 0]], "plain icon and border again")
         }
 
         function test_pressDraggedOff_doesNotClick() {

@@ -39,16 +39,11 @@ bool RtmpServer::publish(const QString &file, int timeoutMs)
                      "-stream_loop", "-1", "-i", file, "-c", "copy", "-f", "flv", url()});
     if (!publisher.waitForStarted(timeoutMs))
         return false;
+    // -progress prints "frame=N" lines; the first with N > 0 means frames are going out.
     const QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
-        if (!publisher.canReadLine() &&
-            !publisher.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            break;
-        while (publisher.canReadLine()) {
-            const QByteArray line = publisher.readLine().trimmed();
-            if (line.startsWith("frame=") && line.mid(6).toInt() > 0)
-                return true;
-        }
+        if (TestMedia::waitForLine(publisher, "frame=", int(deadline.remainingTime())).toInt() > 0)
+            return true;
     }
     return false;
 }

@@ -1,32 +1,18 @@
 #include "RtspServer.h"
 
-#include <QDeadlineTimer>
+#include "TestMedia.h"
+
 #include <QFileInfo>
 
 bool RtspServer::start(int timeoutMs)
 {
-    const QString script =
-        QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/rtsp_server.py");
-    process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setReadChannel(QProcess::StandardOutput);
     process.start(QStringLiteral("/usr/bin/python3"),
-                  file.isEmpty() ? QStringList{script} : QStringList{script, file});
+                  {QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/rtsp_server.py")});
     if (!process.waitForStarted(timeoutMs))
         return false;
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        if (!process.canReadLine() &&
-            !process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            break;
-        while (process.canReadLine()) {
-            const QByteArray line = process.readLine().trimmed();
-            if (line.startsWith("ready ")) {
-                port = quint16(line.mid(6).toInt());
-                return port != 0;
-            }
-        }
-    }
-    return false;
+    port = quint16(TestMedia::waitForLine(process, "ready ", timeoutMs).toInt());
+    return port != 0;
 }
 
 void RtspServer::stop()

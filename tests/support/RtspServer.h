@@ -4,21 +4,18 @@
 #include <QString>
 
 // GStreamer's RTSP server on 127.0.0.1 (rtsp_server.py under /usr/bin/python3): a live H.264 stream of
-// the SMPTE bars, or one H.264 MP4 file when given one.
+// the SMPTE bars.
 class RtspServer
 {
 public:
-    explicit RtspServer(QString file = QString()) : file(std::move(file)) {}
     ~RtspServer() { stop(); }
 
     bool start(int timeoutMs = 15000);
     // Kills the server at once (clients see their connection drop).
     void stop();
     QString url() const { return QStringLiteral("rtsp://127.0.0.1:%1/test").arg(port); }
-    quint16 serverPort() const { return port; }
 
 private:
-    QString file;
     QProcess process;
     quint16 port = 0;
 };

@@ -9,12 +9,14 @@
 
 namespace TestMedia {
 
-bool ffmpeg(const QStringList &args, int timeoutMs)
+bool ffmpeg(const QString &dir, const QString &args)
 {
     QProcess process;
+    process.setWorkingDirectory(dir);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(QStringLiteral("ffmpeg"), QStringList{"-y", "-hide_banner", "-loglevel", "error"} + args);
-    if (!process.waitForFinished(timeoutMs)) {
+    process.start(QStringLiteral("ffmpeg"), QStringList{"-y", "-hide_banner", "-loglevel", "error"} +
+                                                args.split(' ', Qt::SkipEmptyParts));
+    if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished();
         return false;
@@ -36,32 +38,21 @@ bool near(QRgb actual, const QColor &expected, int tolerance)
            qAbs(qBlue(actual) - expected.blue()) <= tolerance;
 }
 
-bool showsSmpteBars(const QImage &image, int tolerance, QString *why, int level)
+QString smpteBarsMismatch(const QImage &image, int tolerance, int level)
 {
-    if (image.isNull()) {
-        if (why)
-            *why = QStringLiteral("null image");
-        return false;
-    }
+    if (image.isNull())
+        return QStringLiteral("null image");
     const QVector<QColor> bars = smpteBars(level);
     const int y = image.height() / 4;
     for (int i = 0; i < bars.size(); ++i) {
         const int x = int((i + 0.5) * image.width() / bars.size());
         const QRgb pixel = image.pixel(x, y);
-        if (!near(pixel, bars.at(i), tolerance)) {
-            if (why)
-                *why = QStringLiteral("bar %1 at (%2,%3) is %4 %5 %6, expected %7")
-                           .arg(i)
-                           .arg(x)
-                           .arg(y)
-                           .arg(qRed(pixel))
-                           .arg(qGreen(pixel))
-                           .arg(qBlue(pixel))
-                           .arg(bars.at(i).name());
-            return false;
-        }
+        if (!near(pixel, bars.at(i), tolerance))
+            return QStringLiteral("bar %1 at %2,%3 is %4, expected %5")
+                .arg(QString::number(i), QString::number(x), QString::number(y), QColor(pixel).name(),
+                     bars.at(i).name());
     }
-    return true;
+    return QString();
 }
 
 quint16 freeTcpPort()
@@ -98,6 +89,20 @@ bool waitForTcpPort(quint16 port, int timeoutMs)
         QTest::qWait(50);
     }
     return false;
+}
+
+QByteArray waitForLine(QProcess &process, const QByteArray &prefix, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    do {
+        while (process.canReadLine()) {
+            const QByteArray line = process.readLine().trimmed();
+            if (line.startsWith(prefix))
+                return line.mid(prefix.size());
+        }
+    } while (!deadline.hasExpired() &&
+             process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))));
+    return QByteArray();
 }
 
 } // namespace TestMedia

@@ -1,9 +1,6 @@
 #!/usr/bin/python3
 # A GStreamer RTSP server for tests: a live H.264 stream of the SMPTE bars (no length, like a camera) at
-# rtsp://127.0.0.1:PORT/test, or with a FILE.mp4 argument that file from its start for each client.
-# Prints "ready PORT" once it listens.
-import sys
-
+# rtsp://127.0.0.1:PORT/test. Prints "ready PORT" once it listens.
 import gi
 
 gi.require_version("Gst", "1.0")
@@ -15,15 +12,11 @@ server = GstRtspServer.RTSPServer()
 server.set_address("127.0.0.1")
 server.set_service("0")
 factory = GstRtspServer.RTSPMediaFactory()
-if len(sys.argv) > 1:
-    launch = '( filesrc location="%s" ! qtdemux ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=1 )' % sys.argv[1]
-else:
-    launch = (
-        "( videotestsrc is-live=true pattern=smpte ! video/x-raw,width=320,height=240,framerate=25/1"
-        " ! x264enc tune=zerolatency speed-preset=ultrafast key-int-max=25"
-        " ! rtph264pay name=pay0 pt=96 config-interval=1 )"
-    )
-factory.set_launch(launch)
+factory.set_launch(
+    "( videotestsrc is-live=true pattern=smpte ! video/x-raw,width=320,height=240,framerate=25/1"
+    " ! x264enc tune=zerolatency speed-preset=ultrafast key-int-max=25"
+    " ! rtph264pay name=pay0 pt=96 config-interval=1 )"
+)
 factory.set_shared(False)
 server.get_mount_points().add_factory("/test", factory)
 server.attach(None)

@@ -137,10 +137,18 @@ void Y4mStreamServer::waitUntil(std::chrono::steady_clock::time_point deadline)
     }
 }
 
-bool Y4mStreamServer::sendAll(const uint8_t *data, size_t size)
+namespace {
+enum class SendResult
 {
-    const int fd = clientFd;
-    size_t sent = 0;
+    Done,
+    Full,
+    Failed
+};
+
+// Sends what is left of data without blocking: Done when all of it went, Full when the socket has no
+// room (wait, then call again), Failed when the reader is gone.
+SendResult sendWithoutBlocking(int fd, const uint8_t *data, size_t size, size_t &sent)
+{
     while (sent < size) {
         const ssize_t n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
@@ -150,7 +158,21 @@ bool Y4mStreamServer::sendAll(const uint8_t *data, size_t size)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return false;
+            return SendResult::Failed;
+        return SendResult::Full;
+    }
+    return SendResult::Done;
+}
+} // namespace
+
+bool Y4mStreamServer::sendAll(const uint8_t *data, size_t size)
+{
+    const int fd = clientFd;
+    size_t sent = 0;
+    for (;;) {
+        const SendResult result = sendWithoutBlocking(fd, data, size, sent);
+        if (result != SendResult::Full)
+            return result == SendResult::Done;
         pollfd fds[2] = {{wakeFd, POLLIN, 0}, {fd, POLLOUT, 0}};
         ::poll(fds, 2, 100);
         if (stopping.load())
@@ -158,7 +180,6 @@ bool Y4mStreamServer::sendAll(const uint8_t *data, size_t size)
         if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL))
             return false;
     }
-    return true;
 }
 
 bool Y4mStreamServer::write(const uint8_t *data, size_t size)
@@ -168,15 +189,11 @@ bool Y4mStreamServer::write(const uint8_t *data, size_t size)
         return false;
     clientReplaced = false;
     size_t sent = 0;
-    while (sent < size) {
-        const ssize_t n = ::send(clientFd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            sent += size_t(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+    for (;;) {
+        const SendResult result = sendWithoutBlocking(clientFd, data, size, sent);
+        if (result == SendResult::Done)
+            return true;
+        if (result == SendResult::Failed) {
             dropClient();
             return false;
         }
@@ -186,5 +203,4 @@ bool Y4mStreamServer::write(const uint8_t *data, size_t size)
         if (clientFd < 0 || clientReplaced)
             return false; // gone, or a newer client took over mid-chunk: it starts with the next one
     }
-    return true;
 }

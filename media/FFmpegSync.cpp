@@ -29,7 +29,10 @@ void FFmpegSync::append(AVPacket *packet)
     queued = packets.size();
 }
 
-int FFmpegSync::packetCount() const { return queued; }
+int FFmpegSync::packetCount() const
+{
+    return queued;
+}
 
 void FFmpegSync::reset()
 {
@@ -39,7 +42,10 @@ void FFmpegSync::reset()
     syncStart = av_gettime();
 }
 
-void FFmpegSync::stop() { stopped = true; }
+void FFmpegSync::stop()
+{
+    stopped = true;
+}
 
 void FFmpegSync::run()
 {

@@ -17,7 +17,11 @@ class FFmpegSync : public QThread
     Q_OBJECT
 
 public:
-    enum Kind : quint8 { Audio = 0, Video = 1 };
+    enum Kind : quint8
+    {
+        Audio = 0,
+        Video = 1
+    };
 
     FFmpegSync(Kind kind, FFmpegThread *owner);
     ~FFmpegSync() override;

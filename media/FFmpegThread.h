@@ -2,7 +2,10 @@
 
 #include "media/AvPointers.h"
 #include "media/CaptureInputResolver.h"
-#include "media/ImagePool.h"
+#include "media/MediaLog.h"
+#include "media/MediaUrl.h"
+#include "media/PlaybackInput.h"
+#include "media/PlayerSettings.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -11,21 +14,23 @@
 #include <QMutex>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
-#include <vector>
 
 class FFmpegSync;
 class QAudioOutput;
 class QIODevice;
-class QTimer;
 
-// The media player: run() opens one input, decodes it and hands out images and signals.
+// The media player: run() opens one input, decodes it and hands out images and signals. The work is
+// done by its parts: the URL rules (MediaUrl), the open input (InputSession), the video decoder
+// (VideoDecoder) and the conversion to images (FrameConverter).
 //
 // Threads: the object lives on the thread that created it (the main thread); its slots and setters run
-// there. run() and everything it calls run on the player thread. The control flags are the only
-// hand-over between the two and are atomic; other settings are read by the player thread without a
-// lock, so change them while the thread is idle.
+// there, or on any thread. run() and everything it calls run on the player thread.
+// - The control flags (play, pause, stop, snap) are atomic and act at the loop's next iteration.
+// - The settings are written under settingsMutex; each open takes one snapshot of them, so a setter
+//   called during playback acts on the next open. Only interval and callback act live (atomic).
 class FFmpegThread : public QThread
 {
     Q_OBJECT
@@ -44,26 +49,27 @@ public:
     explicit FFmpegThread(QObject *parent = nullptr);
     ~FFmpegThread() override;
 
-    // Library registration, once per process.
-    static void initLib();
+    // Library registration, once per process. True for the call that registered them.
+    static bool initLib();
     // av_strerror text of an FFmpeg error code.
-    static QString errorText(int errorCode);
+    static QString errorText(int errorCode) { return media::errorText(errorCode); }
     // TCP reachability of a stream's host; runs a local event loop on the calling thread.
-    static bool checkConnect(const QString &url, int timeout);
-    // Host and port the reachability check connects to: the first dotted IPv4 address in the URL (else
-    // the whole URL, which fails), and the port after the address (after user:password@ when the URL
-    // has one), 554 when the URL names none. Any thread.
-    struct ConnectTarget
+    static bool checkConnect(const QString &url, int timeout) { return MediaUrl::checkConnect(url, timeout); }
+    using ConnectTarget = MediaUrl::ConnectTarget;
+    static ConnectTarget connectTarget(const QString &url) { return MediaUrl::connectTarget(url); }
+    // Clockwise rotation in whole degrees [0, 360) that a video stream asks for. Any thread.
+    static int streamRotation(const AVStream *stream) { return FrameConverter::streamRotation(stream); }
+    // Scaler flag of an image flag.
+    static int swsFlagsFor(ImageFlag flag) { return PlaybackInput::swsFlags(flag); }
+    // The interrupt callback of the player's open input; opaque is the player. 1 aborts the blocking
+    // call in progress.
+    static int AVInterruptCallBackFun(void *opaque)
     {
-        QString host;
-        quint16 port = 554;
-    };
-    static ConnectTarget connectTarget(const QString &url);
-    // Clockwise rotation in whole degrees [0, 360) that a video stream asks for: its display matrix,
-    // else its "rotate" tag. Any thread.
-    static int streamRotation(const AVStream *stream);
-    // The input's interrupt callback; opaque is the player. 1 aborts the blocking call in progress.
-    static int AVInterruptCallBackFun(void *opaque);
+        return InputSession::interruptCallback(&static_cast<FFmpegThread *>(opaque)->source.session);
+    }
+
+    // Any thread: a copy of the settings the next open will take.
+    PlayerSettings currentSettings() const;
 
     // Decode steps, shared by the play loop and the packet-queue threads (player or queue thread).
     void decodeVideo(AVPacket *packet);
@@ -72,106 +78,72 @@ public:
 protected:
     void run() override;
 
+    // Player thread. The open step: takes the snapshot of the settings and opens the input with it.
     bool init();
-    void initOption();
-    bool initInput();
-    bool initVideo();
-    bool initHardware();
-    bool initQsv();
-    bool initAudio();
     void initAudioOutput(int sampleRate, int sampleSize, int channelCount);
-    void initData();
-    void readCover();
-    int decodeHardware(AVCodecContext *context, AVPacket *pkt, AVFrame *hw, AVFrame *sw);
-    void handleFrame(AVPacket *pkt);
-    void handleAudio(AVPacket *pkt);
-    void freeAll();
+    // Any thread: one setting, under the settings lock.
+    template <class T, class V> void store(T PlayerSettings::*member, const V &value)
+    {
+        QMutexLocker locker(&settingsMutex);
+        settings.*member = value;
+    }
+    // Settings the open decided that later opens keep.
+    void keepOpenDecisions(const PlayerSettings &taken);
 
-    // Player thread. Releases every FFmpeg object of the open input (the first half of freeAll).
-    void releaseInput();
+    // Player thread. A video packet: rebased, then decoded (or queued in sync mode).
+    void handleVideo(AVPacket *pkt);
+    // Player thread. Everything after decoding one frame: interval, snapshot, conversion, delivery.
+    void handleFrame(AVFrame *frame);
+    void handleAudio(AVPacket *pkt);
     // Player thread. A failed read: counts network errors, reports missing frames, ends or loops a
     // file. False when the loop must end.
     bool handleReadFailure();
-    // Player thread. Hands out the frames the video decoder still holds (end of input).
-    void drainVideo();
     // Player thread. Back to the start of a looping file; false when the input cannot seek.
     bool seekToStart();
-    // Player thread. Converts videoFrame into an image of the pool (turned by rotate); null on failure.
-    const QImage *convertFrame();
+    // Player thread. Releases every FFmpeg object of the open input (the first half of freeAll).
+    void releaseInput();
+    void freeAll();
+    // Player thread. Counts a frame that found no free image, and logs the count at most once a second.
+    void countDropped();
 
-    // --- control flags: written by slots on the caller's thread, polled by the player thread
+    // --- control flags: written by slots on any thread, polled by the player thread
     std::atomic<bool> stopped{false};
     std::atomic<bool> openPending{false};
     std::atomic<bool> paused{false};
     std::atomic<bool> snapPending{false};
-    std::atomic<bool> isNetwork{false};
-    std::atomic<bool> isDevice{false};
     std::atomic<bool> saveSwitching{false};
-    std::atomic<bool> openFinished{false};
-    std::atomic<bool> readFinished{false};
 
-    // --- settings
-    QString url;
-    QString hardware;
-    QString transport;
-    ImageFlag imageFlag;
+    // --- live settings
     std::atomic<bool> callback{true};
     std::atomic<int> interval{1};
-    double videoFps;
-    int sleepTime;
-    int readTime;
-    int checkTime;
-    bool checkConn;
-    bool playRepeat;
-    bool playAudio;
-    bool multiMode;
-    int videoWidth;
-    int videoHeight;
-    bool saveFile;
-    int saveInterval;
-    QString savePath;
-    QString fileFlag;
-    QString fileName;
-    QDateTime saveTime;
-    bool saveMp4;
-
-    // --- state of the open step and the play loop
-    QMutex mutex;
-    QDateTime lastTime;
-    qint64 startTime = 0;
-    int errorCount;
     std::atomic<int> frameCount{0};
-    int lastResult;
-    int frameRate;
-    int rotate;
-    int videoIndex;
-    int audioIndex;
-    qint64 videoStartTime = 0;
-    qint64 audioStartTime = 0;
-    qint64 duration;
-    QString formatName;
-    qint64 position;
-    QElapsedTimer noFrameTime;
-    qint64 saveFrameIndex;
-    bool saveOpen;
-    bool useSync;
-    bool audioStarted;
 
-    // --- owned FFmpeg and Qt objects; freeAll() releases them
+    // --- settings: written by the setters under settingsMutex, taken as `active` by each open
+    mutable QMutex settingsMutex;
+    PlayerSettings settings;
     av::DictionaryPtr options;
-    av::InputContextPtr formatCtx;
+
+    // --- player thread: the snapshot of the open input and the state of the loop
+    PlayerSettings active;
+    av::DictionaryPtr openOptions;
+    QMutex mutex;
+    qint64 startTime = 0;
+    int errorCount = 0;
+    int lastResult = 0;
+    qint64 position = 0;
+    QElapsedTimer noFrameTime;
+    qint64 saveFrameIndex = 0;
+    bool saveOpen = false;
+    bool useSync = false;
+    bool audioStarted = false;
+    int droppedFrames = 0;
+    QElapsedTimer droppedLog;
+
+    // --- the parts, and what the player owns beside them; freeAll() releases them
+    PlaybackInput source;
+    VideoDecoder::FrameSink frameSink;
     av::PacketPtr packet;
-    av::FramePtr videoFrame;
-    av::FramePtr hwFrame;
-    av::FramePtr rgbFrame;
     av::FramePtr audioFrame;
-    const AVCodec *videoCodec = nullptr;
-    const AVCodec *audioCodec = nullptr;
-    av::CodecContextPtr videoCodecCtx;
-    av::CodecContextPtr audioCodecCtx;
-    av::BufferRefPtr hwDeviceRef;
-    av::SwsContextPtr swsCtx;
-    av::BytesPtr imageBuffer;
     av::SwrContextPtr swrCtx;
     av::BytesPtr audioBuffer;
     QAudioOutput *audioOutput = nullptr;
@@ -180,18 +152,9 @@ protected:
     QFile videoFile;
     QFile audioFile;
     QTimer *saveTimer = nullptr;
-    // --- conversion targets: emitted images come from the pool; a turned picture is scaled into
-    // rotateSource first (player thread only)
-    ImagePool imagePool;
-    QImage rotateSource;
-    QImage freeRotation;
-    int outputWidth = 0;
-    int outputHeight = 0;
-    bool softwareDecode = true;
-    bool frameDecoded = false;
+    QTimer *positionTimer = nullptr;
     // Where capture-device URLs lead; tests point it at a directory of their own.
     CaptureInputResolver captureResolver;
-    QTimer *positionTimer = nullptr;
     FFmpegSync *audioSync = nullptr;
     FFmpegSync *videoSync = nullptr;
 
@@ -208,46 +171,85 @@ signals:
     void sigUVCNoFrame();
 
 public slots:
-    void initSaveFileName();
-    void initSave();
-    void startSave();
-    void stopSave();
-    void saveVideo();
-    void saveVideoMp4(const QString &fileName);
-    void saveVideoH264(const QString &fileName);
-    void closeVideo();
-    void closeVideoMp4();
-    void closeVideoH264();
+    // Recording comes with a later feature; the slots exist so owners can wire them now.
+    void initSaveFileName() {}
+    void initSave() {}
+    void startSave() { saveTimer->start(currentSettings().saveInterval * 1000); }
+    void stopSave()
+    {
+        closeVideo();
+        if (saveTimer->isActive())
+            saveTimer->stop();
+    }
+    void saveVideo() {}
+    void saveVideoMp4(const QString &) {}
+    void saveVideoH264(const QString &) {}
+    void closeVideo() {}
+    void closeVideoMp4() {}
+    void closeVideoH264() {}
 
-    void setPosition();
-    void setPosition(qlonglong position);
+    void setPosition() {}
+    void setPosition(qlonglong) {}
 
-    void setInterval(int interval);
-    void setVideoFps(double videoFps);
-    void setSleepTime(int sleepTime);
-    void setReadTime(int readTime);
-    void setCheckTime(int checkTime);
-    void setCheckConn(bool checkConn);
-    void setPlayRepeat(bool playRepeat);
-    void setPlayAudio(bool playAudio);
-    void setSaveMp4(bool saveMp4);
-    void setCallback(bool callback);
-    void setSaveFile(bool saveFile);
-    void setMultiMode(bool multiMode, int videoWidth, int videoHeight);
+    // Setters, from any thread. What they store acts on the next open; interval and callback at once.
+    void setInterval(int value)
+    {
+        if (value > 0) {
+            interval = value;
+            frameCount = 0;
+        }
+    }
+    void setCallback(bool value) { callback = value; }
     void setUrl(const QString &url);
-    void setHardware(const QString &hardware);
-    void setTransport(const QString &transport);
-    void setSavePath(const QString &savePath);
-    void setFileFlag(const QString &fileFlag);
-    void setFileName(const QString &fileName);
-    void setImageFlag(FFmpegThread::ImageFlag imageFlag);
     void setOption(const char *key, const char *value);
-    void setSaveInterval(int saveInterval);
-    void setSaveTime(const QDateTime &saveTime);
+    void setVideoFps(double value)
+    {
+        if (value > 0)
+            store(&PlayerSettings::videoFps, value);
+    }
+    void setSleepTime(int value)
+    {
+        if (value > 0)
+            store(&PlayerSettings::sleepTime, value);
+    }
+    void setReadTime(int value) { store(&PlayerSettings::readTime, value); }
+    void setCheckTime(int value) { store(&PlayerSettings::checkTime, value); }
+    void setCheckConn(bool value) { store(&PlayerSettings::checkConn, value); }
+    void setPlayRepeat(bool value) { store(&PlayerSettings::playRepeat, value); }
+    void setPlayAudio(bool value) { store(&PlayerSettings::playAudio, value); }
+    void setSaveMp4(bool value) { store(&PlayerSettings::saveMp4, value); }
+    void setSaveFile(bool value) { store(&PlayerSettings::saveFile, value); }
+    void setMultiMode(bool multiMode, int videoWidth, int videoHeight)
+    {
+        QMutexLocker locker(&settingsMutex);
+        settings.multiMode = multiMode;
+        settings.videoWidth = videoWidth;
+        settings.videoHeight = videoHeight;
+    }
+    void setHardware(const QString &value) { store(&PlayerSettings::hardware, value); }
+    void setTransport(const QString &value) { store(&PlayerSettings::transport, value); }
+    void setSavePath(const QString &value) { store(&PlayerSettings::savePath, value); }
+    void setFileFlag(const QString &value) { store(&PlayerSettings::fileFlag, value); }
+    void setFileName(const QString &value) { store(&PlayerSettings::fileName, value); }
+    void setImageFlag(FFmpegThread::ImageFlag value) { store(&PlayerSettings::imageFlag, int(value)); }
+    void setSaveInterval(int value) { store(&PlayerSettings::saveInterval, value); }
+    void setSaveTime(const QDateTime &value) { store(&PlayerSettings::saveTime, value); }
 
-    void play();
+    // Control, from any thread. A stop() that reached an idle player (nothing was running to stop) does
+    // not cancel the next play.
+    void play()
+    {
+        if (!isRunning())
+            stopped = false;
+        openPending = true;
+        paused = false;
+    }
     void pause();
     void next();
-    void stop();
-    void snap();
+    void stop() { stopped = true; }
+    void snap()
+    {
+        if (!callback)
+            snapPending = true;
+    }
 };

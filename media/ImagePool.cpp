@@ -18,7 +18,6 @@ bool ImagePool::reset(int w, int h)
 void ImagePool::clear()
 {
     images.clear();
-    oldest = 0;
 }
 
 QImage *ImagePool::acquire()
@@ -30,15 +29,11 @@ QImage *ImagePool::acquire()
             return &image;
         }
     }
+    if (images.size() >= capacity)
+        return nullptr;
     QImage fresh(width, height, QImage::Format_RGB32);
     if (fresh.isNull())
         return nullptr;
-    if (images.size() < capacity) {
-        images.append(fresh);
-        return &images.last();
-    }
-    QImage &slot = images[oldest];
-    oldest = (oldest + 1) % images.size();
-    slot = fresh;
-    return &slot;
+    images.append(fresh);
+    return &images.last();
 }

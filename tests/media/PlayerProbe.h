@@ -5,56 +5,52 @@
 
 #include <QImage>
 #include <QList>
+#include <QMutex>
 #include <QObject>
 #include <QTest>
 
-// The player with its state opened up for tests.
+// The player with its open input and its capture-device directory opened up for tests.
 class PlayerProbe : public FFmpegThread
 {
 public:
     using FFmpegThread::captureResolver;
-    using FFmpegThread::checkTime;
-    using FFmpegThread::formatName;
-    using FFmpegThread::frameRate;
-    using FFmpegThread::hardware;
-    using FFmpegThread::initOption;
-    using FFmpegThread::isDevice;
-    using FFmpegThread::isNetwork;
-    using FFmpegThread::options;
-    using FFmpegThread::saveMp4;
-    using FFmpegThread::url;
-    using FFmpegThread::videoHeight;
-    using FFmpegThread::videoWidth;
+    using FFmpegThread::source;
 
     ~PlayerProbe() override
     {
         stop();
         wait();
     }
-
-    QString option(const char *key) const
-    {
-        const AVDictionaryEntry *entry = av_dict_get(options.get(), key, nullptr, 0);
-        return entry ? QString::fromUtf8(entry->value) : QString();
-    }
 };
 
 // A player watched from the main thread: its lifecycle signals in the order they arrived (queued), the
-// lengths it reported and every image it handed out, kept as received (like a slow video surface).
+// lengths it reported, and a copy of every image it handed out, taken on the player thread as the image
+// leaves (so the player's images are free again at once and none is dropped).
 class PlayerRun : public QObject
 {
 public:
     PlayerRun()
     {
+        connect(
+            &player, &FFmpegThread::receiveImage, this,
+            [this](const QImage &image) {
+                QMutexLocker locker(&imageMutex);
+                kept << image.copy();
+            },
+            Qt::DirectConnection);
         connect(&player, &FFmpegThread::receivePlayStart, this, [this] { order << "start"; });
         connect(&player, &FFmpegThread::receivePlayError, this, [this] { order << "error"; });
         connect(&player, &FFmpegThread::receivePlayFinsh, this, [this] { order << "finish"; });
         connect(&player, &FFmpegThread::fileLengthReceive, this, [this](qlonglong ms) { lengths << ms; });
-        connect(&player, &FFmpegThread::receiveImage, this, [this](const QImage &image) { images << image; });
     }
     bool waitForImages(int count, int timeoutMs = 30000)
     {
-        return QTest::qWaitFor([&] { return images.size() >= count; }, timeoutMs);
+        return QTest::qWaitFor([&] { return images().size() >= count; }, timeoutMs);
+    }
+    QList<QImage> images() const
+    {
+        QMutexLocker locker(&imageMutex);
+        return kept;
     }
     bool waitForFinish(int timeoutMs = 30000)
     {
@@ -85,13 +81,16 @@ public:
         QVERIFY(play(url, 10));
         QCOMPARE(order, QStringList({"start", "finish"}));
         QVERIFY(lengths.isEmpty());
-        QCOMPARE(player.formatName, format);
-        QCOMPARE(images.last().size(), size);
-        QCOMPARE(TestMedia::smpteBarsMismatch(images.last(), 40, level), QString());
+        QCOMPARE(player.source.formatName, format);
+        QCOMPARE(images().last().size(), size);
+        QCOMPARE(TestMedia::smpteBarsMismatch(images().last(), 40, level), QString());
     }
 
     PlayerProbe player;
     QStringList order;
     QList<qlonglong> lengths;
-    QList<QImage> images;
+
+private:
+    mutable QMutex imageMutex;
+    QList<QImage> kept;
 };

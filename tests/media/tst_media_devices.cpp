@@ -106,12 +106,12 @@ private slots:
         run.start("video=Hanging Cam|160x120");
         QVERIFY(QTest::qWaitFor([&] { return camera.framesSent() >= 12; }, 20000));
         QTest::qWait(500);
-        QVERIFY(!run.images.isEmpty());
+        QVERIFY(!run.images().isEmpty());
         QElapsedTimer clock;
         clock.start();
         run.player.stop();
-        QVERIFY(run.waitForFinish(run.player.checkTime + 2000));
-        QVERIFY2(clock.elapsed() < run.player.checkTime + 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(run.waitForFinish(run.player.currentSettings().checkTime + 2000));
+        QVERIFY2(clock.elapsed() < run.player.currentSettings().checkTime + 1000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(run.player.wait(1000));
         CaptureSourceRegistry::remove("Hanging Cam");
     }

@@ -73,13 +73,13 @@ private slots:
         QCOMPARE(run.order, QStringList({"start", "finish"}));
         QCOMPARE(run.lengths, QList<qlonglong>{2000});
         // Every frame of the file, the ones the decoder held back at the end included.
-        QCOMPARE(run.images.size(), 50);
-        for (const QImage &image : {run.images.first(), run.images.last()}) {
+        QCOMPARE(run.images().size(), 50);
+        for (const QImage &image : {run.images().first(), run.images().last()}) {
             QCOMPARE(image.size(), QSize(320, 240));
             QCOMPARE(image.format(), QImage::Format_RGB32);
             QCOMPARE(TestMedia::smpteBarsMismatch(image), QString());
         }
-        QVERIFY(!run.player.isNetwork);
+        QVERIFY(!run.player.currentSettings().isNetwork);
         QVERIFY(log.contains(QStringLiteral("stop ffmpeg thread")));
         QVERIFY(
             log.inOrder({"Ready avformat_open_input", "Finish avformat_open_input", "Video Info -> Index: 0",
@@ -90,8 +90,8 @@ private slots:
     {
         PlayerRun run;
         QVERIFY(run.play(path("rotated.mp4")));
-        QVERIFY(!run.images.isEmpty());
-        const QImage image = run.images.first();
+        QVERIFY(!run.images().isEmpty());
+        const QImage image = run.images().first();
         QCOMPARE(image.size(), QSize(240, 320));
         // Turned clockwise, the bars run top to bottom at the right-hand side (their old top).
         const QVector<QColor> bars = TestMedia::smpteBars();
@@ -115,13 +115,13 @@ private slots:
         QVERIFY(run.play(path(file)));
         QCOMPARE(run.order, QStringList({"start", "finish"}));
         QVERIFY(log.contains(QStringLiteral("音频信息 -> 索引: 0  解码: mp3float")));
-        QCOMPARE(run.player.formatName, QStringLiteral("mp3"));
+        QCOMPARE(run.player.source.formatName, QStringLiteral("mp3"));
         const bool cover = file == "cover.mp3";
-        QCOMPARE(run.images.size(), cover ? 1 : 0);
+        QCOMPARE(run.images().size(), cover ? 1 : 0);
         QCOMPARE(log.contains(QStringLiteral("\"Ch1\" find video stream index error")), !cover);
         if (cover) {
-            QCOMPARE(run.images.first().size(), QSize(64, 64));
-            QVERIFY(TestMedia::near(run.images.first().pixel(32, 32), Qt::red, 10));
+            QCOMPARE(run.images().first().size(), QSize(64, 64));
+            QVERIFY(TestMedia::near(run.images().first().pixel(32, 32), Qt::red, 10));
         }
     }
 
@@ -150,9 +150,9 @@ private slots:
         QVERIFY(run.play(path(file), repeat ? count : 0));
         QVERIFY(run.player.wait(5000));
         if (!repeat)
-            QCOMPARE(run.images.size(), count);
+            QCOMPARE(run.images().size(), count);
         for (int k = 0; k < count; ++k) {
-            const int grey = qGreen(run.images.at(k).pixel(32, 24));
+            const int grey = qGreen(run.images().at(k).pixel(32, 24));
             const int frame = (interval * (k + 1) - 1) % 30;
             QVERIFY2(qAbs(grey - rampLevel(frame)) <= 4,
                      qPrintable(
@@ -197,12 +197,12 @@ private slots:
         QTest::qWait(500);
         run.player.play();
         QTRY_COMPARE_WITH_TIMEOUT(run.order.count("start"), 2, 10000);
-        QVERIFY(run.waitForImages(run.images.size() + 5));
+        QVERIFY(run.waitForImages(run.images().size() + 5));
         run.player.stop();
         QVERIFY(run.waitForFinish());
         QCOMPARE(run.order, QStringList({"start", "start", "finish"}));
         QCOMPARE(log.matching(QStringLiteral("Ini Finish")).size(), 2);
-        QCOMPARE(TestMedia::smpteBarsMismatch(run.images.last()), QString());
+        QCOMPARE(TestMedia::smpteBarsMismatch(run.images().last()), QString());
     }
 
     void audioPacesFileAndStopEndsPausedRun()
@@ -214,7 +214,7 @@ private slots:
         // A file with audio plays at its own pace: 4 s of media do not end within 2 s.
         QTest::qWait(1500);
         QVERIFY(!run.order.contains("finish"));
-        QVERIFY(run.images.size() < 100);
+        QVERIFY(run.images().size() < 100);
         run.player.pause();
         run.player.stop();
         QVERIFY(run.waitForFinish(5000));

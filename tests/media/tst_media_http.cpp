@@ -24,16 +24,16 @@ private slots:
         const QString url = "http://127.0.0.1:" + port + "/bars.mp4";
         PlayerRun run;
         run.player.setUrl(url);
-        QVERIFY(run.player.isNetwork);
+        QVERIFY(run.player.currentSettings().isNetwork);
         QVERIFY(run.play(url));
         server.kill();
         server.waitForFinished();
         QCOMPARE(run.order, QStringList({"start", "finish"}));
-        QCOMPARE(run.images.size(), 50);
+        QCOMPARE(run.images().size(), 50);
         QCOMPARE(run.lengths.size(), 1);
-        QVERIFY(!run.player.isNetwork); // a known length makes it a file
-        QCOMPARE(TestMedia::smpteBarsMismatch(run.images.first()), QString());
-        QCOMPARE(TestMedia::smpteBarsMismatch(run.images.last()), QString());
+        QVERIFY(!run.player.currentSettings().isNetwork); // a known length makes it a file
+        QCOMPARE(TestMedia::smpteBarsMismatch(run.images().first()), QString());
+        QCOMPARE(TestMedia::smpteBarsMismatch(run.images().last()), QString());
     }
 };
 

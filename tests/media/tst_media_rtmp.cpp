@@ -25,8 +25,8 @@ private slots:
         LogCapture log;
         PlayerRun run;
         run.verifyLive(server.url(), QStringLiteral("flv"));
-        QVERIFY(run.player.isNetwork);
-        QVERIFY(!run.player.saveMp4);
+        QVERIFY(run.player.currentSettings().isNetwork);
+        QVERIFY(!run.player.currentSettings().saveMp4);
         QVERIFY(log.contains("音频信息 -> 索引: 0  解码: aac"));
     }
 };

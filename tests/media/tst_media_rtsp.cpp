@@ -26,7 +26,7 @@ private slots:
         PlayerRun run;
         run.player.setTransport(transport);
         run.verifyLive(server.url(), QStringLiteral("rtsp"), {320, 240}, 255);
-        QVERIFY(run.player.isNetwork);
+        QVERIFY(run.player.currentSettings().isNetwork);
     }
 
     void serverDeathEndsPlaybackAfterThreeFailedReads()

@@ -43,6 +43,8 @@ private slots:
         row("http", "http://h/x.mp4", "", true, false);
         row("sdp", "/tmp/x.sdp", "", false, false);
         row("file", "/tmp/x.mp4", "", false, false);
+        row("file named video", "video.mp4", "", false, false);
+        row("file named video with a bar", "video|1x2.mp4", "", false, false);
     }
     void classifiesUrl()
     {
@@ -54,13 +56,14 @@ private slots:
         QFETCH(int, rate);
         QFETCH(QStringList, lines);
         LogCapture log;
-        PlayerProbe player;
+        FFmpegThread player;
         player.setUrl(input);
-        QCOMPARE(player.url, url);
-        QCOMPARE(player.isNetwork.load(), network);
-        QCOMPARE(player.isDevice.load(), device);
-        QCOMPARE(QSize(player.videoWidth, player.videoHeight), size);
-        QCOMPARE(player.frameRate, rate);
+        const PlayerSettings settings = player.currentSettings();
+        QCOMPARE(settings.url, url);
+        QCOMPARE(settings.isNetwork, network);
+        QCOMPARE(settings.isDevice, device);
+        QCOMPARE(QSize(settings.videoWidth, settings.videoHeight), size);
+        QCOMPARE(settings.frameRate, rate);
         QVERIFY2(log.inOrder(lines), qPrintable(log.lines().join('\n')));
         if (lines.isEmpty())
             QVERIFY(!log.contains(QStringLiteral("Adjust")));
@@ -96,29 +99,45 @@ private slots:
         QFETCH(QString, input);
         QFETCH(QStringList, present);
         QFETCH(QStringList, absent);
-        PlayerProbe player;
-        player.setOption("timeout", "1"); // set by hand before play(): the open step's value wins for RTSP
-        if (!input.startsWith("rtsp"))
-            player.options.reset();
+        FFmpegThread player;
         player.setUrl(input);
-        player.initOption();
+        // Set by hand before play(): the open step's value wins.
+        av::DictionaryPtr options;
+        av_dict_set(av::out(options), "timeout", "1", 0);
+        if (!input.startsWith("rtsp"))
+            options.reset();
+        MediaUrl::addInputOptions(av::out(options), player.currentSettings());
+        auto option = [&](const QString &key) {
+            const AVDictionaryEntry *entry = av_dict_get(options.get(), qPrintable(key), nullptr, 0);
+            return entry ? QString::fromUtf8(entry->value) : QString();
+        };
         for (const QString &pair : present)
-            QCOMPARE(player.option(qPrintable(pair.section('=', 0, 0))), pair.section('=', 1));
+            QCOMPARE(option(pair.section('=', 0, 0)), pair.section('=', 1));
         for (const QString &key : absent)
-            QVERIFY2(player.option(qPrintable(key)).isNull(), qPrintable(key));
+            QVERIFY2(option(key).isNull(), qPrintable(key));
     }
 
-    void deviceOpenResetsCallbackAndHardware()
+    void openRules_data()
     {
-        PlayerProbe player;
-        player.setCallback(false);
-        player.setHardware(QStringLiteral("dxva2"));
-        player.setUrl(QStringLiteral("video=Cam"));
-        player.initOption();
-        QCOMPARE(player.hardware, QStringLiteral("none"));
-        player.setUrl(QStringLiteral("rtmp://127.0.0.1/live/x"));
-        player.initOption();
-        QVERIFY(!player.saveMp4);
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("hardware");
+        QTest::addColumn<bool>("saveMp4");
+        QTest::newRow("device decodes in software") << "video=Cam" << "none" << true;
+        QTest::newRow("rtmp records raw") << "RTMP://127.0.0.1/live/x" << "vaapi" << false;
+        QTest::newRow("file keeps both") << "/tmp/a.mp4" << "vaapi" << true;
+    }
+    void openRules()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, hardware);
+        QFETCH(bool, saveMp4);
+        FFmpegThread player;
+        player.setHardware("vaapi");
+        player.setUrl(input);
+        PlayerSettings settings = player.currentSettings();
+        MediaUrl::applyOpenRules(settings);
+        QCOMPARE(settings.hardware, hardware);
+        QCOMPARE(settings.saveMp4, saveMp4);
     }
 
     void precheckTarget_data()

@@ -1,0 +1,245 @@
+#include "media/InputSession.h"
+
+#include "media/LogTime.h"
+#include "media/MediaLog.h"
+
+extern "C" {
+#include <libavutil/time.h>
+}
+
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <vector>
+
+#ifndef Q_OS_WIN
+#include <dirent.h>
+#include <poll.h>
+#include <sys/stat.h>
+#endif
+
+namespace {
+// Held by every run of the interrupt callback, for all players.
+QMutex interruptMutex;
+
+// How long one wait on a device may last before the stop flag is looked at again.
+constexpr int kDeviceWaitSliceMs = 20;
+// How long the callback waits for a device frame while the stream information is read.
+constexpr int kProbeWaitMs = 10;
+// How long a read waits for a device frame before it answers "try again".
+constexpr int kReadWaitMs = 100;
+
+#ifndef Q_OS_WIN
+// Descriptors of this process open on the character device at path.
+std::vector<int> descriptorsOn(const QByteArray &path)
+{
+    std::vector<int> found;
+    struct stat node
+    {
+    };
+    if (::stat(path.constData(), &node) != 0 || !S_ISCHR(node.st_mode))
+        return found;
+    DIR *dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return found;
+    while (const dirent *entry = ::readdir(dir)) {
+        bool ok = false;
+        const int fd = QByteArray(entry->d_name).toInt(&ok);
+        struct stat st
+        {
+        };
+        if (ok && fd != ::dirfd(dir) && ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) &&
+            st.st_rdev == node.st_rdev)
+            found.push_back(fd);
+    }
+    ::closedir(dir);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+#endif
+} // namespace
+
+InputSession::InputSession(const std::atomic<bool> &stopped) : stopped(stopped) {}
+
+InputSession::~InputSession() = default;
+
+bool InputSession::open(const Request &req, av::DictionaryPtr &options)
+{
+    close();
+    request = req;
+    formatCtx.reset(avformat_alloc_context());
+    if (!formatCtx)
+        return false;
+    formatCtx->interrupt_callback.callback = &InputSession::interruptCallback;
+    formatCtx->interrupt_callback.opaque = this;
+    // A device read returns at once when no frame is ready, so a stop is always answered (V4L2, and
+    // DirectShow, whose blocking read never asks the interrupt callback).
+    if (request.device)
+        formatCtx->flags |= AVFMT_FLAG_NONBLOCK;
+    openFinished = false;
+    readFinished = true;
+    probing = false;
+    openStart = av_gettime_relative();
+    lastTime = openStart.load();
+
+#ifndef Q_OS_WIN
+    const std::vector<int> before = request.device ? descriptorsOn(request.openUrl) : std::vector<int>();
+#endif
+    qCDebug(lcMedia) << "Ready avformat_open_input " << stopped.load() << DATETIMEMS;
+    const int opened = avformat_open_input(av::out(formatCtx), request.openUrl.constData(), request.format,
+                                           av::out(options));
+    openFinished = true;
+    if (opened < 0) {
+        qCDebug(lcMedia) << TIMEMS << request.fileFlag << "open input error" << media::errorText(opened)
+                         << request.url;
+        return false;
+    }
+    qCDebug(lcMedia) << "Finish avformat_open_input " << stopped.load() << DATETIMEMS;
+    if (stopped)
+        return false;
+    options.reset();
+
+#ifndef Q_OS_WIN
+    if (request.device) {
+        const std::vector<int> after = descriptorsOn(request.openUrl);
+        for (auto it = after.rbegin(); it != after.rend() && deviceFd < 0; ++it) {
+            if (std::find(before.begin(), before.end(), *it) == before.end())
+                deviceFd = *it;
+        }
+    }
+#endif
+
+    qCDebug(lcMedia) << "Ready avformat_find_stream_info " << DATETIMEMS;
+    probing = true;
+    const int found = avformat_find_stream_info(formatCtx.get(), nullptr);
+    probing = false;
+    qCDebug(lcMedia) << "Finish avformat_find_stream_info " << DATETIMEMS;
+    if (found < 0) {
+        qCDebug(lcMedia) << TIMEMS << request.fileFlag << "find stream info error" << media::errorText(found);
+        return false;
+    }
+    lastTime = av_gettime_relative();
+    return true;
+}
+
+void InputSession::close()
+{
+    formatCtx.reset();
+    deviceFd = -1;
+    probing = false;
+}
+
+int InputSession::read(AVPacket *packet)
+{
+    readFinished = false;
+    int result = av_read_frame(formatCtx.get(), packet);
+    if (result == AVERROR(EAGAIN) && request.device && waitForDevice(kReadWaitMs))
+        result = av_read_frame(formatCtx.get(), packet);
+    readFinished = true;
+    if (result >= 0)
+        lastTime = av_gettime_relative();
+    return result;
+}
+
+void InputSession::keepAlive()
+{
+    lastTime = av_gettime_relative();
+}
+
+qint64 InputSession::msSinceLastPacket() const
+{
+    return (av_gettime_relative() - lastTime) / 1000;
+}
+
+bool InputSession::seekToStart()
+{
+    const qint64 start = formatCtx->start_time != AV_NOPTS_VALUE ? formatCtx->start_time : 0;
+    const int result = av_seek_frame(formatCtx.get(), -1, start, AVSEEK_FLAG_BACKWARD);
+    if (result < 0) {
+        qCDebug(lcMedia) << TIMEMS << request.fileFlag << "seek error" << media::errorText(result)
+                         << request.url;
+        return false;
+    }
+    return true;
+}
+
+qint64 InputSession::durationSeconds() const
+{
+    // An unset length (AV_NOPTS_VALUE) stays negative.
+    return formatCtx->duration / 1000000;
+}
+
+QImage InputSession::readCover() const
+{
+    const AVDictionaryEntry *tag = nullptr;
+    while ((tag = av_dict_get(formatCtx->metadata, "", tag, AV_DICT_IGNORE_SUFFIX)))
+        qCDebug(lcMedia) << TIMEMS << request.fileFlag << tag->key << tag->value;
+
+    // The attached pictures were read with the header when the input opened.
+    for (unsigned i = 0; i < formatCtx->nb_streams; ++i) {
+        const AVStream *stream = formatCtx->streams[i];
+        if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            return QImage::fromData(stream->attached_pic.data, stream->attached_pic.size);
+    }
+    return QImage();
+}
+
+bool InputSession::waitForDevice(int timeoutMs) const
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(timeoutMs);
+    return false;
+#else
+    if (deviceFd < 0)
+        return false;
+    const qint64 end = av_gettime_relative() + qint64(timeoutMs) * 1000;
+    while (!stopped) {
+        const qint64 left = (end - av_gettime_relative()) / 1000;
+        if (left <= 0)
+            return false;
+        pollfd device{deviceFd, POLLIN, 0};
+        const int ready = ::poll(&device, 1, int(std::min<qint64>(left, kDeviceWaitSliceMs)));
+        // Readable, or an error (an unplugged camera): the next read reports which.
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return false;
+    }
+    return false;
+#endif
+}
+
+int InputSession::interruptDecision(qint64 nowUs) const
+{
+    if (stopped)
+        return 1;
+    if (!openFinished)
+        return nowUs - openStart > qint64(request.checkTime) * 1000 ? 1 : 0;
+    if (readFinished)
+        return 0;
+    return nowUs - lastTime > qint64(request.readTime) * 1000 ? 1 : 0;
+}
+
+// Player thread, inside blocking FFmpeg calls. Locks the process-wide interrupt mutex.
+int InputSession::interruptCallback(void *opaque)
+{
+    qCDebug(lcMediaInterrupt) << "AVInterruptCallBackFun";
+    auto *session = static_cast<const InputSession *>(opaque);
+    // Reading the stream information of a device asks again and again while no frame is ready: wait for
+    // one here (outside the lock) rather than spin.
+    if (session->probing && session->request.device && !session->stopped) {
+        if (!session->waitForDevice(kProbeWaitMs) && session->deviceFd < 0)
+            av_usleep(1000);
+    }
+    QMutexLocker locker(&interruptMutex);
+    return session->interruptDecision(av_gettime_relative());
+}
+
+void InputSession::rebase(AVPacket *packet, qint64 startTime)
+{
+    if (packet->pts != AV_NOPTS_VALUE)
+        packet->pts -= startTime;
+    if (packet->dts != AV_NOPTS_VALUE)
+        packet->dts -= startTime;
+}

@@ -1,0 +1,17 @@
+#pragma once
+// The engine's logging categories. Every line keeps its fixed text; the categories only let
+// QT_LOGGING_RULES quiet a chatty part, for example "tarn.media.interrupt.debug=false" silences the
+// line the interrupt callback writes on every call.
+
+#include <QLoggingCategory>
+#include <QString>
+
+// Open, play loop, decoders, conversion: the player's own lines.
+Q_DECLARE_LOGGING_CATEGORY(lcMedia)
+// "AVInterruptCallBackFun", once per call of the interrupt callback (many per open and per read).
+Q_DECLARE_LOGGING_CATEGORY(lcMediaInterrupt)
+
+namespace media {
+// av_strerror text of an FFmpeg error code.
+QString errorText(int errorCode);
+} // namespace media

@@ -348,10 +348,11 @@ void FFmpegThread::handleFrame(AVFrame *frame)
         emit receiveImage(*image);
 }
 
-void FFmpegThread::countDropped()
+void FFmpegThread::countDropped(bool flush)
 {
-    ++droppedFrames;
-    if (droppedLog.isValid() && droppedLog.elapsed() < 1000)
+    if (!flush)
+        ++droppedFrames;
+    if (droppedFrames == 0 || (!flush && droppedLog.isValid() && droppedLog.elapsed() < 1000))
         return;
     qCDebug(lcMedia) << TIMEMS << active.fileFlag
                      << "frames dropped, receivers hold every image:" << droppedFrames << active.url;
@@ -379,6 +380,7 @@ void FFmpegThread::releaseInput()
 
 void FFmpegThread::freeAll()
 {
+    countDropped(true);
     releaseInput();
     openOptions.reset();
     stopped = false;

@@ -103,8 +103,9 @@ protected:
     // Player thread. Releases every FFmpeg object of the open input (the first half of freeAll).
     void releaseInput();
     void freeAll();
-    // Player thread. Counts a frame that found no free image, and logs the count at most once a second.
-    void countDropped();
+    // Player thread. Counts a frame that found no free image, and logs the count at most once a second;
+    // flush logs what is still uncounted.
+    void countDropped(bool flush = false);
 
     // --- control flags: written by slots on any thread, polled by the player thread
     std::atomic<bool> stopped{false};

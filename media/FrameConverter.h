@@ -22,7 +22,7 @@ public:
         Failed, // the scaler or an allocation failed
     };
 
-    explicit FrameConverter(int poolCapacity = 6) : pool(poolCapacity) {}
+    explicit FrameConverter(int poolCapacity = 4) : pool(poolCapacity) {}
 
     // width x height is the picture the decoder delivers; the images are that size turned clockwise by
     // rotation degrees (90 and 270 swap the sides). swsFlags is the scaler's interpolation.

@@ -13,7 +13,7 @@
 class ImagePool
 {
 public:
-    explicit ImagePool(int capacity = 6) : capacity(capacity) {}
+    explicit ImagePool(int capacity = 4) : capacity(capacity) {}
 
     // Drops the images and allocates the first one of the new size. False when it cannot be allocated.
     bool reset(int width, int height);

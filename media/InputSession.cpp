@@ -10,57 +10,17 @@ extern "C" {
 #include <QMutex>
 #include <QMutexLocker>
 
-#include <algorithm>
-#include <vector>
-
-#ifndef Q_OS_WIN
-#include <dirent.h>
-#include <poll.h>
-#include <sys/stat.h>
-#endif
-
 namespace {
 // Held by every run of the interrupt callback, for all players.
 QMutex interruptMutex;
 
-// How long one wait on a device may last before the stop flag is looked at again.
-constexpr int kDeviceWaitSliceMs = 20;
 // How long the callback waits for a device frame while the stream information is read.
 constexpr int kProbeWaitMs = 10;
 // How long a read waits for a device frame before it answers "try again".
 constexpr int kReadWaitMs = 100;
-
-#ifndef Q_OS_WIN
-// Descriptors of this process open on the character device at path.
-std::vector<int> descriptorsOn(const QByteArray &path)
-{
-    std::vector<int> found;
-    struct stat node
-    {
-    };
-    if (::stat(path.constData(), &node) != 0 || !S_ISCHR(node.st_mode))
-        return found;
-    DIR *dir = ::opendir("/proc/self/fd");
-    if (!dir)
-        return found;
-    while (const dirent *entry = ::readdir(dir)) {
-        bool ok = false;
-        const int fd = QByteArray(entry->d_name).toInt(&ok);
-        struct stat st
-        {
-        };
-        if (ok && fd != ::dirfd(dir) && ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) &&
-            st.st_rdev == node.st_rdev)
-            found.push_back(fd);
-    }
-    ::closedir(dir);
-    std::sort(found.begin(), found.end());
-    return found;
-}
-#endif
 } // namespace
 
-InputSession::InputSession(const std::atomic<bool> &stopped) : stopped(stopped) {}
+InputSession::InputSession(const std::atomic<bool> &stopped) : stopped(stopped), device(stopped) {}
 
 InputSession::~InputSession() = default;
 
@@ -83,9 +43,8 @@ bool InputSession::open(const Request &req, av::DictionaryPtr &options)
     openStart = av_gettime_relative();
     lastTime = openStart.load();
 
-#ifndef Q_OS_WIN
-    const std::vector<int> before = request.device ? descriptorsOn(request.openUrl) : std::vector<int>();
-#endif
+    if (request.device)
+        device.beforeOpen(request.openUrl);
     qCDebug(lcMedia) << "Ready avformat_open_input " << stopped.load() << DATETIMEMS;
     const int opened = avformat_open_input(av::out(formatCtx), request.openUrl.constData(), request.format,
                                            av::out(options));
@@ -100,15 +59,8 @@ bool InputSession::open(const Request &req, av::DictionaryPtr &options)
         return false;
     options.reset();
 
-#ifndef Q_OS_WIN
-    if (request.device) {
-        const std::vector<int> after = descriptorsOn(request.openUrl);
-        for (auto it = after.rbegin(); it != after.rend() && deviceFd < 0; ++it) {
-            if (std::find(before.begin(), before.end(), *it) == before.end())
-                deviceFd = *it;
-        }
-    }
-#endif
+    if (request.device)
+        device.afterOpen();
 
     qCDebug(lcMedia) << "Ready avformat_find_stream_info " << DATETIMEMS;
     probing = true;
@@ -126,7 +78,7 @@ bool InputSession::open(const Request &req, av::DictionaryPtr &options)
 void InputSession::close()
 {
     formatCtx.reset();
-    deviceFd = -1;
+    device.reset();
     probing = false;
 }
 
@@ -134,7 +86,7 @@ int InputSession::read(AVPacket *packet)
 {
     readFinished = false;
     int result = av_read_frame(formatCtx.get(), packet);
-    if (result == AVERROR(EAGAIN) && request.device && waitForDevice(kReadWaitMs))
+    if (result == AVERROR(EAGAIN) && request.device && device.wait(kReadWaitMs))
         result = av_read_frame(formatCtx.get(), packet);
     readFinished = true;
     if (result >= 0)
@@ -185,31 +137,6 @@ QImage InputSession::readCover() const
     return QImage();
 }
 
-bool InputSession::waitForDevice(int timeoutMs) const
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(timeoutMs);
-    return false;
-#else
-    if (deviceFd < 0)
-        return false;
-    const qint64 end = av_gettime_relative() + qint64(timeoutMs) * 1000;
-    while (!stopped) {
-        const qint64 left = (end - av_gettime_relative()) / 1000;
-        if (left <= 0)
-            return false;
-        pollfd device{deviceFd, POLLIN, 0};
-        const int ready = ::poll(&device, 1, int(std::min<qint64>(left, kDeviceWaitSliceMs)));
-        // Readable, or an error (an unplugged camera): the next read reports which.
-        if (ready > 0)
-            return true;
-        if (ready < 0 && errno != EINTR)
-            return false;
-    }
-    return false;
-#endif
-}
-
 int InputSession::interruptDecision(qint64 nowUs) const
 {
     if (stopped)
@@ -229,7 +156,8 @@ int InputSession::interruptCallback(void *opaque)
     // Reading the stream information of a device asks again and again while no frame is ready: wait for
     // one here (outside the lock) rather than spin.
     if (session->probing && session->request.device && !session->stopped) {
-        if (!session->waitForDevice(kProbeWaitMs) && session->deviceFd < 0)
+        // Without its descriptor, at least do not ask more than about once a millisecond.
+        if (!session->device.wait(kProbeWaitMs) && session->device.descriptor() < 0)
             av_usleep(1000);
     }
     QMutexLocker locker(&interruptMutex);

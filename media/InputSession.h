@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/AvPointers.h"
+#include "media/DeviceWaiter.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -70,12 +71,8 @@ public:
     // Takes startTime (stream time base) off a packet's timestamps; an unset timestamp stays unset.
     static void rebase(AVPacket *packet, qint64 startTime);
 
-    // The descriptor of the open capture device, -1 when unknown. Found after the open: the new
-    // descriptor on the device's character node.
-    int deviceDescriptor() const { return deviceFd; }
-    // Waits until the device has a frame (or an error) ready, at most timeoutMs and no longer than the
-    // stop flag stays clear. True when it is ready.
-    bool waitForDevice(int timeoutMs) const;
+    // The open capture device's descriptor, -1 when unknown.
+    int deviceDescriptor() const { return device.descriptor(); }
 
 private:
     const std::atomic<bool> &stopped;
@@ -88,5 +85,5 @@ private:
     std::atomic<bool> probing{false};
     std::atomic<qint64> openStart{0};
     std::atomic<qint64> lastTime{0};
-    int deviceFd = -1;
+    DeviceWaiter device;
 };

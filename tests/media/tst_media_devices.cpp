@@ -111,7 +111,8 @@ private slots:
         clock.start();
         run.player.stop();
         QVERIFY(run.waitForFinish(run.player.currentSettings().checkTime + 2000));
-        QVERIFY2(clock.elapsed() < run.player.currentSettings().checkTime + 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < run.player.currentSettings().checkTime + 1000,
+                 qPrintable(QString::number(clock.elapsed())));
         QVERIFY(run.player.wait(1000));
         CaptureSourceRegistry::remove("Hanging Cam");
     }

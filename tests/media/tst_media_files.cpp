@@ -5,8 +5,16 @@
 #include "LogCapture.h"
 #include "TestMedia.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // Grey level of frame n of ramp.avi (luma 16 + 6n, limited range) as RGB.
@@ -33,7 +41,10 @@ private slots:
         };
         const char *bars = "-f lavfi -i smptebars=size=320x240:rate=25:duration=";
         QVERIFY(make(QString(bars) + "2 -c:v libx264 -pix_fmt yuv420p -g 25 h264.mp4"));
+        QVERIFY(QFile::copy(path("h264.mp4"), path("video.mp4")));
         QVERIFY(make(QString(bars) + "2 -c:v mjpeg -q:v 2 mjpeg.avi"));
+        QVERIFY(make("-f lavfi -i smptebars=size=64x48:rate=25 -frames:v 1 -pix_fmt yuv420p one.y4m"));
+        QVERIFY(make("-f lavfi -i smptebars=size=64x48:rate=25 -frames:v 3 -pix_fmt yuv420p three.y4m"));
         QVERIFY(make(QString(bars) + "2 -c:v rawvideo -pix_fmt yuv420p raw.avi"));
         QVERIFY(make(QString(bars) + "4 -f lavfi -i sine=duration=4 -c:v libx264 -pix_fmt yuv420p -c:a aac "
                                      "-shortest av.mp4"));
@@ -57,6 +68,8 @@ private slots:
         QTest::newRow("H.264 in MP4") << "h264.mp4" << false;
         QTest::newRow("MJPEG in AVI") << "mjpeg.avi" << false;
         QTest::newRow("raw video in AVI") << "raw.avi" << false;
+        // A relative path that starts with "video" is a file, not a capture device.
+        QTest::newRow("relative video.mp4") << "video.mp4" << false;
         // The camera session stops a player that already ended on its own, then starts it again.
         QTest::newRow("after stop() on an idle player") << "h264.mp4" << true;
     }
@@ -68,7 +81,11 @@ private slots:
         PlayerRun run;
         if (stopFirst)
             run.player.stop();
-        QVERIFY(run.play(path(file)));
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        const bool played = run.play(file == "video.mp4" ? file : path(file));
+        QDir::setCurrent(previous);
+        QVERIFY(played);
         QVERIFY(run.player.wait(5000));
         QCOMPARE(run.order, QStringList({"start", "finish"}));
         QCOMPARE(run.lengths, QList<qlonglong>{2000});
@@ -190,11 +207,13 @@ private slots:
     {
         LogCapture log;
         PlayerRun run;
-        run.start(path("av.mp4"));
-        QVERIFY(run.waitForImages(5));
-        // Long enough that an open time-out counted from the thread start would have run out.
         run.player.setCheckTime(300);
-        QTest::qWait(500);
+        QElapsedTimer clock;
+        clock.start();
+        run.start(path("av.mp4"));
+        // Long enough that an open time-out counted from the thread start would have run out.
+        QVERIFY(run.waitForImages(5));
+        QVERIFY(QTest::qWaitFor([&] { return clock.elapsed() > 600; }, 5000));
         run.player.play();
         QTRY_COMPARE_WITH_TIMEOUT(run.order.count("start"), 2, 10000);
         QVERIFY(run.waitForImages(run.images().size() + 5));
@@ -203,6 +222,109 @@ private slots:
         QCOMPARE(run.order, QStringList({"start", "start", "finish"}));
         QCOMPARE(log.matching(QStringLiteral("Ini Finish")).size(), 2);
         QCOMPARE(TestMedia::smpteBarsMismatch(run.images().last()), QString());
+    }
+
+    // Settings changed during playback leave the open input alone (its images keep their size and
+    // content) and act on the next open. The open sets callback back to true.
+    void settersDuringPlaybackActOnTheNextOpen()
+    {
+        LogCapture log;
+        PlayerRun run;
+        run.player.setCallback(false);
+        run.start(path("av.mp4"));
+        QVERIFY(run.waitForImages(3));
+        run.player.setMultiMode(true, 1920, 1080);
+        run.player.setUrl("video=Cam|1920x1080");
+        run.player.setUrl(path("av.mp4"));
+        run.player.setHardware("cuda");
+        const int changedAt = run.images().size();
+        QVERIFY(run.waitForImages(changedAt + 10));
+        for (const QImage &image : run.images().mid(changedAt)) {
+            QCOMPARE(image.size(), QSize(320, 240));
+            QCOMPARE(TestMedia::smpteBarsMismatch(image), QString());
+        }
+        run.player.play();
+        QVERIFY(run.waitForFinish());
+        QCOMPARE(run.order, QStringList({"start", "error", "finish"}));
+        QVERIFY(log.contains("cannot support hardware"));
+    }
+
+    // A receiver that stalls holds at most the player's few images; the other frames are dropped and
+    // counted instead of piling up behind it.
+    void stalledReceiverHoldsAtMostAFewImages()
+    {
+        LogCapture log;
+        PlayerRun run;
+        QList<QImage> queued;
+        connect(&run.player, &FFmpegThread::receiveImage, this,
+                [&](const QImage &image) { queued << image; });
+        run.start(path("h264.mp4"));
+        // The main thread stalls (no events) until the player has decoded the whole file.
+        QDeadlineTimer deadline(20000);
+        while (!run.player.isFinished() && !deadline.hasExpired())
+            QThread::msleep(5);
+        QVERIFY(run.waitForFinish());
+        QVERIFY2(queued.size() <= 4, qPrintable(QString::number(queued.size())));
+        int dropped = 0;
+        for (const QString &line : log.matching("frames dropped, receivers hold every image:"))
+            dropped += line.section(' ', -2, -2).toInt();
+        QCOMPARE(dropped + queued.size(), 50);
+    }
+
+    // A play() that arrives while an open is still inside avformat_open_input opens again afterwards.
+    void playDuringOpenIsKept()
+    {
+        const QString fifo = path("camera.fifo");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        LogCapture log;
+        PlayerRun run;
+        // Whatever happens, an open left waiting for a writer gets one and fails.
+        const auto release = qScopeGuard([&] {
+            run.player.stop();
+            const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+            QFile::remove(fifo);
+        });
+        run.start(fifo);
+        // Each open waits in open(2) for a writer; the second play() comes while the first one waits.
+        int opens = 0;
+        for (const char *frames : {"one.y4m", "three.y4m"}) {
+            ++opens;
+            QVERIFY(QTest::qWaitFor([&] { return log.matching("Ready avformat_open_input").size() == opens; },
+                                    5000));
+            if (opens == 1)
+                run.player.play();
+            QFile writer(fifo);
+            QVERIFY(writer.open(QIODevice::WriteOnly));
+            QFile media(path(frames));
+            QVERIFY(media.open(QIODevice::ReadOnly));
+            writer.write(media.readAll());
+        }
+        QVERIFY(run.waitForFinish());
+        QCOMPARE(run.order, QStringList({"start", "start", "finish"}));
+        QCOMPARE(run.images().size(), 3);
+    }
+
+    // With raw frames selected after the open, snap() converts exactly one frame, as snapImage.
+    void snapTakesOneFrameOfTheRawRoad()
+    {
+        PlayerRun run;
+        std::atomic<int> rawFrames{0};
+        connect(
+            &run.player, &FFmpegThread::receiveFrame, this, [&](AVFrame *) { ++rawFrames; },
+            Qt::DirectConnection);
+        QSignalSpy snaps(&run.player, &FFmpegThread::snapImage);
+        connect(&run.player, &FFmpegThread::receivePlayStart, this, [&] { run.player.setCallback(false); });
+        run.start(path("av.mp4"));
+        QVERIFY(QTest::qWaitFor([&] { return rawFrames > 0; }, 10000));
+        run.player.snap();
+        QVERIFY(snaps.wait(5000));
+        QVERIFY(QTest::qWaitFor([&] { return rawFrames > 5; }, 10000));
+        run.player.stop();
+        QVERIFY(run.waitForFinish());
+        QCOMPARE(snaps.count(), 1);
+        QCOMPARE(TestMedia::smpteBarsMismatch(snaps.first().first().value<QImage>()), QString());
     }
 
     void audioPacesFileAndStopEndsPausedRun()

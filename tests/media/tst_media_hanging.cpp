@@ -40,7 +40,8 @@ private slots:
         }
         QVERIFY(run.waitForFinish(10000));
         // The open ends within checkTime (counted from the start) plus the exit sequence.
-        QVERIFY2(clock.elapsed() < run.player.currentSettings().checkTime + 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < run.player.currentSettings().checkTime + 1000,
+                 qPrintable(QString::number(clock.elapsed())));
         QVERIFY(run.player.wait(1000));
         QCOMPARE(run.order, QStringList({"error", "finish"}));
         QVERIFY(log.contains("open input error"));

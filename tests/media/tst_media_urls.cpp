@@ -122,9 +122,12 @@ private slots:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("hardware");
         QTest::addColumn<bool>("saveMp4");
-        QTest::newRow("device decodes in software") << "video=Cam" << "none" << true;
-        QTest::newRow("rtmp records raw") << "RTMP://127.0.0.1/live/x" << "vaapi" << false;
-        QTest::newRow("file keeps both") << "/tmp/a.mp4" << "vaapi" << true;
+        QTest::newRow("device decodes in software") << "video=Cam"
+                                                    << "none" << true;
+        QTest::newRow("rtmp records raw") << "RTMP://127.0.0.1/live/x"
+                                          << "vaapi" << false;
+        QTest::newRow("file keeps both") << "/tmp/a.mp4"
+                                         << "vaapi" << true;
     }
     void openRules()
     {

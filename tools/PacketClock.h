@@ -12,8 +12,9 @@ class PacketClock
 public:
     // When packet's pts is unset, sets pts = dts = count × frame duration and duration = one frame, in
     // stream's time base, and counts the frame. The frame duration comes from the stream's real frame
-    // rate, or for audio (whose real frame rate is unset) from its frame size and sample rate. Packets
-    // with a pts, and streams with neither, are left as they are.
+    // rate (whole microseconds, truncated into the time base), or for audio, whose real frame rate is
+    // unset, from its frame size and sample rate. Packets with a pts, and streams with neither, are left
+    // as they are.
     void stamp(AVPacket *packet, const AVStream *stream);
 
 private:

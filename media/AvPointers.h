@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
 #include <libavformat/avformat.h>
 #include <libavutil/buffer.h>
 #include <libavutil/dict.h>
@@ -54,6 +55,7 @@ using DictionaryPtr = std::unique_ptr<AVDictionary, AddressDeleter<av_dict_free>
 using SwsContextPtr = std::unique_ptr<SwsContext, PointerDeleter<sws_freeContext>>;
 using SwrContextPtr = std::unique_ptr<SwrContext, AddressDeleter<swr_free>>;
 using BytesPtr = std::unique_ptr<uint8_t, PointerDeleter<av_free>>;
+using BsfContextPtr = std::unique_ptr<AVBSFContext, AddressDeleter<av_bsf_free>>;
 
 // FFmpeg calls that (re)allocate through a T** (av_dict_set, avformat_open_input) borrow the raw pointer
 // for the call and hand it back to its owner afterwards, also when the call freed or replaced it.

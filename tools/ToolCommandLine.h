@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QStringList>
+
+// The tarn-tool program: `tarn-tool COMMAND [options] ...`, one small function per command in one table
+// (ToolCommandLine.cpp). Needs a QCoreApplication.
+namespace ToolCommandLine {
+
+// Runs the command named in arguments (the program name first) and returns the process exit code: 0 on
+// success, 1 when the work failed, 2 for a command line it does not understand. Failures print one line
+// on standard error.
+int run(const QStringList &arguments);
+
+} // namespace ToolCommandLine

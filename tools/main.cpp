@@ -1,0 +1,10 @@
+// tarn-tool: the media tool on the command line (see ToolCommandLine.h).
+#include "tools/ToolCommandLine.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    return ToolCommandLine::run(QCoreApplication::arguments());
+}

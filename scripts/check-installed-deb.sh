@@ -24,8 +24,8 @@ env -i PATH=/usr/bin:/bin HOME="${HOME:-/root}" xvfb-run -a -s "-screen 0 1280x8
     window=$(timeout 30 xdotool search --sync --onlyvisible --class tarn-player-sim | head -n 1)
     status=1
     if [ -n "$window" ]; then
-        # Wait (up to 20 s) for the thermal picture: a noisy scene has hundreds of colours, the bare
-        # window with its buttons a few dozen.
+        # Wait (up to 20 s) for the thermal picture: the noisy scene brings hundreds of colours
+        # to the screen, far more than the window's flat panels and buttons.
         for _ in $(seq 100); do
             import -window root "$1"
             [ "$(identify -format %k "$1")" -gt 300 ] && { status=0; break; }

@@ -1,6 +1,7 @@
 #include "app/Application.h"
 
 #include "app/AppGlobals.h"
+#include "app/CommandLine.h"
 #include "app/QmlTypes.h"
 #include "presentation/FameProvider.h"
 
@@ -10,8 +11,116 @@
 #include <QQmlContext>
 #include <QUrl>
 
-int runApplication(int argc, char *argv[])
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// The process-wide objects are made during static initialisation, and the player logs there which
+// FFmpeg it runs on. Such messages are held back until the command line is read: they are printed
+// when the window starts, and dropped when the program only answers --help, --version or a command
+// line it does not understand, whose answer is all that it prints.
+class StartupMessages
 {
+public:
+    StartupMessages() { previous = qInstallMessageHandler(&StartupMessages::hold); }
+
+    // Stops holding; prints what was held when PRINT is true.
+    static void release(bool print)
+    {
+        std::vector<Held> messages;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!holding)
+                return;
+            holding = false;
+            messages.swap(held());
+            qInstallMessageHandler(previous);
+        }
+        if (!print)
+            return;
+        for (const Held &m : messages) {
+            const QMessageLogContext context(m.file.isEmpty() ? nullptr : m.file.constData(), m.line,
+                                             m.function.isEmpty() ? nullptr : m.function.constData(),
+                                             m.category.constData());
+            previous(m.type, context, m.text);
+        }
+    }
+
+private:
+    struct Held
+    {
+        QtMsgType type;
+        QByteArray category, file, function;
+        int line;
+        QString text;
+    };
+
+    static std::vector<Held> &held()
+    {
+        static std::vector<Held> messages;
+        return messages;
+    }
+
+    static void hold(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (holding && type != QtFatalMsg) {
+                held().push_back(
+                    {type, context.category, context.file, context.function, context.line, text});
+                return;
+            }
+        }
+        previous(type, context, text);
+    }
+
+    static inline QtMessageHandler previous = nullptr;
+    static inline std::mutex mutex;
+    static inline bool holding = true;
+};
+
+// Made before any other object of the program with a dynamic initialiser (GCC and Clang).
+#if defined(__GNUC__)
+__attribute__((init_priority(101)))
+#endif
+StartupMessages startupMessages;
+
+QStringList argumentList(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+// Answers --help, --version and a command line that is not understood without a display: a plain
+// QCoreApplication is enough for the parser. Returns the exit code.
+int answerCommandLine(int argc, char *argv[], const char *summary)
+{
+    QCoreApplication core(argc, argv);
+    const ViewerCommandLine command = readViewerCommandLine(core.arguments(), QString::fromUtf8(summary));
+    const QByteArray text = command.text.toLocal8Bit();
+    if (command.action == ViewerCommandLine::Reject) {
+        std::fputs(text.constData(), stderr);
+        return kBadCommandLineExitCode;
+    }
+    std::fputs(text.constData(), stdout);
+    return 0;
+}
+
+} // namespace
+
+int runApplication(int argc, char *argv[], const char *summary)
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARN_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral(TARN_APP_ID));
+    const bool answer = viewerCommandLineNeedsAnswer(argumentList(argc, argv));
+    StartupMessages::release(!answer);
+    if (answer)
+        return answerCommandLine(argc, argv, summary);
+
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QGuiApplication app(argc, argv);
     QQmlApplicationEngine engine;

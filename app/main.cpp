@@ -2,9 +2,14 @@
 
 #include <QtGlobal>
 
+// Each viewer names itself at build time (see tarn_add_viewer in app/CMakeLists.txt).
+#ifndef TARN_VIEWER_SUMMARY
+#define TARN_VIEWER_SUMMARY "Tarn Player: the live picture of a thermal camera."
+#endif
+
 int main(int argc, char *argv[])
 {
-    return runApplication(argc, argv);
+    return runApplication(argc, argv, TARN_VIEWER_SUMMARY);
 }
 
 #ifdef Q_OS_WIN

@@ -2,6 +2,7 @@
 
 #include "app/AppGlobals.h"
 #include "camera/CameraDeviceList.h"
+#include "camera/CameraLog.h"
 #include "camera/SyncTaskOne.h"
 #include "camera/UVCCameraSDK.h"
 #include "media/FFmpegThread.h"
@@ -28,13 +29,13 @@ void postToController(const char *method)
 // Pool thread: open the camera and hand the session back to the main thread.
 void startOpenUVC()
 {
-    qDebug() << "slot Start Open UVC";
+    qCDebug(lcCamera) << "slot Start Open UVC";
     if (UVC_CAMERA_OpenUVC()) {
-        qDebug() << "Open UVC OK And Ready Start Capture";
+        qCDebug(lcCamera) << "Open UVC OK And Ready Start Capture";
         postToController("startCapture");
         postToController("slotSyncDevice");
     } else {
-        qDebug() << "Open UVC Failure and ready search";
+        qCDebug(lcCamera) << "Open UVC Failure and ready search";
         postToController("slotStartUVCConnect");
     }
 }
@@ -42,8 +43,8 @@ void startOpenUVC()
 
 MainControl::MainControl(QObject *parent) : QObject(parent)
 {
-    qDebug() << "UVC_CAMERA_GetSDKVersion: " << UVC_CAMERA_GetSDKVersion();
-    qDebug() << "MainControl: currentThreadId:" << QThread::currentThreadId();
+    qCDebug(lcCamera) << "UVC_CAMERA_GetSDKVersion: " << UVC_CAMERA_GetSDKVersion();
+    qCDebug(lcCamera) << "MainControl: currentThreadId:" << QThread::currentThreadId();
 
     syncTask = new SyncTaskOne;
     UVC_CAMERA_SelectUVCCamera(uvcCameraName.c_str());
@@ -107,9 +108,9 @@ void MainControl::slotSearchDevice()
     bool found = false;
     const QList<CameraDevice> devices = listCameraDevices();
     for (const CameraDevice &device : devices) {
-        qDebug() << "deviceName:" << device.deviceName;
-        qDebug() << "description:" << device.description;
-        qDebug() << "position:" << device.position;
+        qCDebug(lcCamera) << "deviceName:" << device.deviceName;
+        qCDebug(lcCamera) << "description:" << device.description;
+        qCDebug(lcCamera) << "position:" << device.position;
         if (device.description == uvcCameraDescription)
             found = true;
     }
@@ -131,7 +132,7 @@ void MainControl::startCapture()
                             .arg(QString::fromUtf8(UVC_CAMERA_GetFriendlyName()))
                             .arg(UVC_CAMERA_GetWidth())
                             .arg(UVC_CAMERA_GetHeight());
-    qDebug() << "seturl " << url;
+    qCDebug(lcCamera) << "seturl " << url;
 
     noFrameCount = 0;
     ffmpegThread->setUrl(url);
@@ -144,7 +145,7 @@ void MainControl::startCapture()
 
 void MainControl::stopCapture()
 {
-    qDebug() << "Ready stop Capture";
+    qCDebug(lcCamera) << "Ready stop Capture";
     checkFrameTimer->stop();
     syncTimer->stop();
     if (ffmpegThread->isRunning()) {
@@ -152,12 +153,12 @@ void MainControl::stopCapture()
         ffmpegThread->quit();
         ffmpegThread->wait();
     }
-    qDebug() << "Finish stop Capture";
+    qCDebug(lcCamera) << "Finish stop Capture";
 }
 
 void MainControl::slotEndUVCConnect()
 {
-    qDebug() << "slot End UVC Connect";
+    qCDebug(lcCamera) << "slot End UVC Connect";
     stopCapture();
     UVC_CAMERA_CloseUVC();
 }
@@ -168,7 +169,7 @@ void MainControl::slotCheckFrame()
     if (noFrameCount <= 3)
         return;
 
-    qDebug() << "NO FRAME And Ready Reopn......................";
+    qCDebug(lcCamera) << "NO FRAME And Ready Reopn......................";
     slotEndUVCConnect();
     QTimer::singleShot(100, this, SLOT(slotStartUVCConnect()));
 }
@@ -195,32 +196,32 @@ void MainControl::sendCommand(int (*send)(int), int value, const std::function<v
         syncTimer->stop();
         syncTimer->start(2000);
     } else {
-        qDebug() << "[Sync Protect] ready repeat ....";
+        qCDebug(lcCamera) << "[Sync Protect] ready repeat ....";
         QTimer::singleShot(500, this, repeat);
     }
 }
 
 void MainControl::slotRecord()
 {
-    qDebug() << "slot Record";
+    qCDebug(lcCamera) << "slot Record";
     sendCommand(UVC_CAMERA_SetContrast, 0, [this] { slotRecord(); });
 }
 
 void MainControl::slotPalette()
 {
-    qDebug() << "slot Palette";
+    qCDebug(lcCamera) << "slot Palette";
     sendCommand(UVC_CAMERA_SetContrast, 5, [this] { slotPalette(); });
 }
 
 void MainControl::slotTrack()
 {
-    qDebug() << "slot Track";
+    qCDebug(lcCamera) << "slot Track";
     sendCommand(UVC_CAMERA_SetContrast, 2, [this] { slotTrack(); });
 }
 
 void MainControl::slotFFC()
 {
-    qDebug() << "slot FFC";
+    qCDebug(lcCamera) << "slot FFC";
     sendCommand(UVC_CAMERA_SetContrast, 4, [this] { slotFFC(); });
 }
 

@@ -1,6 +1,7 @@
 #include "camera/SyncTaskOne.h"
 
 #include "app/AppGlobals.h"
+#include "camera/CameraLog.h"
 #include "camera/MainControl.h"
 #include "camera/UVCCameraSDK.h"
 #include "media/LogTime.h"
@@ -37,8 +38,8 @@ void SyncTaskOne::cancelAndWait()
 // meanwhile; posts the results under mainControlMutex, so a controller going away receives nothing.
 void SyncTaskOne::run()
 {
-    qDebug() << "SyncTaskOne: currentThreadId:" << QThread::currentThreadId();
-    qDebug() << DATETIMEMS << " - Ready RefreshProperties";
+    qCDebug(lcCamera) << "SyncTaskOne: currentThreadId:" << QThread::currentThreadId();
+    qCDebug(lcCamera) << DATETIMEMS << " - Ready RefreshProperties";
 
     double zoom = 0.0;
     QString sn;
@@ -47,9 +48,9 @@ void SyncTaskOne::run()
         UVC_CAMERA_RefreshProperties();
         zoom = UVC_CAMERA_GetSaturation() / 10.0;
         sn = QString::fromUtf8(UVC_CAMERA_GetSN());
-        qDebug() << "GetSN: " << sn;
+        qCDebug(lcCamera) << "GetSN: " << sn;
     }
-    qDebug() << DATETIMEMS << " - Finish RefreshProperties";
+    qCDebug(lcCamera) << DATETIMEMS << " - Finish RefreshProperties";
 
     {
         QMutexLocker locker(&mainControlMutex);

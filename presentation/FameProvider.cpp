@@ -1,5 +1,6 @@
 #include "presentation/FameProvider.h"
 
+#include "presentation/PresentationLog.h"
 #include <QDebug>
 
 FameProvider::FameProvider(QObject *parent) : QObject(parent)
@@ -21,7 +22,7 @@ QAbstractVideoSurface *FameProvider::videoSurface() const
 
 void FameProvider::setVideoSurface(QAbstractVideoSurface *s)
 {
-    qDebug() << "setVideoSurface " << s;
+    qCDebug(lcPresentation) << "setVideoSurface " << s;
     if (surface && surface != s && surface->isActive())
         surface->stop();
 
@@ -35,7 +36,7 @@ void FameProvider::setVideoSurface(QAbstractVideoSurface *s)
 
 void FameProvider::setFormat(int width, int heigth)
 {
-    qDebug() << "setFormat " << surface << width << heigth;
+    qCDebug(lcPresentation) << "setFormat " << surface << width << heigth;
     format =
         QVideoSurfaceFormat(QSize(width, heigth), QVideoFrame::Format_RGB32, QAbstractVideoBuffer::NoHandle);
     if (surface) {

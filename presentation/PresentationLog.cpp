@@ -1,0 +1,3 @@
+#include "presentation/PresentationLog.h"
+
+Q_LOGGING_CATEGORY(lcPresentation, "tarn.presentation")

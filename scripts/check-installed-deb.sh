@@ -24,11 +24,12 @@ env -i PATH=/usr/bin:/bin HOME="${HOME:-/root}" xvfb-run -a -s "-screen 0 1280x8
     window=$(timeout 30 xdotool search --sync --onlyvisible --class tarn-player-sim | head -n 1)
     status=1
     if [ -n "$window" ]; then
-        # Wait (up to 20 s) for the thermal picture: the noisy scene brings hundreds of colours
-        # to the screen, far more than the window's flat panels and buttons.
+        # Wait (up to 20 s) for the thermal picture in the middle of the video pane (the window opens
+        # at 0,0 without a window manager): the noisy scene brings well over a hundred grey levels
+        # there, the empty pane one.
         for _ in $(seq 100); do
             import -window root "$1"
-            [ "$(identify -format %k "$1")" -gt 300 ] && { status=0; break; }
+            [ "$(convert "$1" -crop 200x200+412+284 +repage -format %k info:)" -gt 20 ] && { status=0; break; }
             sleep 0.2
         done
         if [ $status -eq 0 ]; then

@@ -54,15 +54,8 @@ bool VideoDecoder::open(AVFormatContext *input, const QString &hardware, double 
             qCDebug(lcMedia) << TIMEMS << fileFlag << "video decoder not found";
             return false;
         }
-        context.reset(avcodec_alloc_context3(codec));
-        if (!context) {
-            qCDebug(lcMedia) << TIMEMS << fileFlag << "avcodec_alloc_context3 error";
+        if (!allocateContext(stream, fileFlag))
             return false;
-        }
-        if (avcodec_parameters_to_context(context.get(), stream->codecpar) < 0) {
-            qCDebug(lcMedia) << TIMEMS << fileFlag << "avcodec_parameters_to_context error";
-            return false;
-        }
     } else if (hardware == QLatin1String("qsv")) {
         if (!openQsv(stream, fileFlag))
             return false;
@@ -136,14 +129,8 @@ AVPixelFormat VideoDecoder::sourceFormat() const
     return context ? context->pix_fmt : AV_PIX_FMT_NONE;
 }
 
-bool VideoDecoder::openHardware(const AVStream *stream, const QString &hardware, const QString &fileFlag)
+bool VideoDecoder::allocateContext(const AVStream *stream, const QString &fileFlag)
 {
-    const AVHWDeviceType type = av_hwdevice_find_type_by_name(hardware.toUtf8().constData());
-    hwPixelFormat = hardwareSurfaceFormat(type);
-    if (hwPixelFormat < 0) {
-        qCDebug(lcMedia) << TIMEMS << fileFlag << "cannot support hardware";
-        return false;
-    }
     context.reset(avcodec_alloc_context3(codec));
     if (!context) {
         qCDebug(lcMedia) << TIMEMS << fileFlag << "avcodec_alloc_context3 error";
@@ -153,6 +140,19 @@ bool VideoDecoder::openHardware(const AVStream *stream, const QString &hardware,
         qCDebug(lcMedia) << TIMEMS << fileFlag << "avcodec_parameters_to_context error";
         return false;
     }
+    return true;
+}
+
+bool VideoDecoder::openHardware(const AVStream *stream, const QString &hardware, const QString &fileFlag)
+{
+    const AVHWDeviceType type = av_hwdevice_find_type_by_name(hardware.toUtf8().constData());
+    hwPixelFormat = hardwareSurfaceFormat(type);
+    if (hwPixelFormat < 0) {
+        qCDebug(lcMedia) << TIMEMS << fileFlag << "cannot support hardware";
+        return false;
+    }
+    if (!allocateContext(stream, fileFlag))
+        return false;
     context->opaque = this;
     context->get_format = &VideoDecoder::hwGetFormat;
 

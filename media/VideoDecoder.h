@@ -46,6 +46,8 @@ public:
     void flush();
 
 private:
+    // A decoder context for codec filled from the stream's parameters.
+    bool allocateContext(const AVStream *stream, const QString &fileFlag);
     bool openHardware(const AVStream *stream, const QString &hardware, const QString &fileFlag);
     bool openQsv(const AVStream *stream, const QString &fileFlag);
     int decodeHardware(const AVPacket *packet);

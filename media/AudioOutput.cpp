@@ -1,0 +1,87 @@
+#include "media/AudioOutput.h"
+
+#include <QAudioDeviceInfo>
+#include <QAudioOutput>
+#include <QDeadlineTimer>
+#include <QThread>
+
+AudioOutput::AudioOutput() = default;
+
+AudioOutput::~AudioOutput()
+{
+    close();
+}
+
+bool AudioOutput::open(int sampleRate, int sampleSize, int channelCount)
+{
+    close();
+    written = 0;
+    const QAudioDeviceInfo info = QAudioDeviceInfo::defaultOutputDevice();
+    format = info.preferredFormat();
+    format.setCodec(QStringLiteral("audio/pcm"));
+    format.setSampleRate(sampleRate);
+    format.setSampleSize(sampleSize * 8);
+    format.setChannelCount(channelCount);
+    format.setSampleType(QAudioFormat::SignedInt);
+    format.setByteOrder(QAudioFormat::LittleEndian);
+    if (info.isNull() || !info.isFormatSupported(format))
+        return false;
+
+    output = std::make_unique<QAudioOutput>(info, format);
+    output->setBufferSize(sampleRate * sampleSize * channelCount / 1000 * kBufferMs);
+    output->setVolume(1.0);
+    device = output->start();
+    if (!device) {
+        output.reset();
+        return false;
+    }
+    bytesPerSecond = sampleRate * sampleSize * channelCount;
+    return true;
+}
+
+void AudioOutput::close()
+{
+    if (output) {
+        output->stop();
+        output.reset();
+    }
+    device = nullptr;
+}
+
+int AudioOutput::volumePercent() const
+{
+    return output ? int(output->volume() * 100) : 0;
+}
+
+qint64 AudioOutput::write(const char *data, qint64 bytes)
+{
+    if (!device)
+        return 0;
+    const qint64 taken = device->write(data, bytes);
+    if (taken > 0)
+        written += taken;
+    return taken;
+}
+
+qint64 AudioOutput::microsecondsWritten() const
+{
+    const int rate = bytesPerSecond;
+    return rate > 0 ? written * 1000000 / rate : 0;
+}
+
+qint64 AudioOutput::microsecondsBuffered() const
+{
+    const int rate = bytesPerSecond;
+    if (!output || rate <= 0)
+        return 0;
+    return qint64(output->bufferSize() - output->bytesFree()) * 1000000 / rate;
+}
+
+void AudioOutput::drain(const std::atomic<bool> &stop)
+{
+    if (!output)
+        return;
+    const QDeadlineTimer deadline(2 * kBufferMs + microsecondsBuffered() / 1000);
+    while (!stop && !deadline.hasExpired() && output->bytesFree() < output->bufferSize())
+        QThread::msleep(5);
+}

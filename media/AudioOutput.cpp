@@ -5,6 +5,8 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
+#include <algorithm>
+
 AudioOutput::AudioOutput() = default;
 
 AudioOutput::~AudioOutput()
@@ -16,6 +18,7 @@ bool AudioOutput::open(int sampleRate, int sampleSize, int channelCount)
 {
     close();
     written = 0;
+    dropped = 0;
     const QAudioDeviceInfo info = QAudioDeviceInfo::defaultOutputDevice();
     format = info.preferredFormat();
     format.setCodec(QStringLiteral("audio/pcm"));
@@ -36,6 +39,8 @@ bool AudioOutput::open(int sampleRate, int sampleSize, int channelCount)
         return false;
     }
     bytesPerSecond = sampleRate * sampleSize * channelCount;
+    pending.clear();
+    pending.reserve(bytesPerSecond / 1000 * kPendingMs);
     return true;
 }
 
@@ -46,6 +51,7 @@ void AudioOutput::close()
         output.reset();
     }
     device = nullptr;
+    pending.clear();
 }
 
 int AudioOutput::volumePercent() const
@@ -53,14 +59,34 @@ int AudioOutput::volumePercent() const
     return output ? int(output->volume() * 100) : 0;
 }
 
+qint64 AudioOutput::flush()
+{
+    if (pending.isEmpty())
+        return 0;
+    const qint64 taken = device->write(pending.constData(), pending.size());
+    if (taken <= 0)
+        return 0;
+    written += taken;
+    pending.remove(0, int(taken));
+    return taken;
+}
+
 qint64 AudioOutput::write(const char *data, qint64 bytes)
 {
     if (!device)
         return 0;
-    const qint64 taken = device->write(data, bytes);
-    if (taken > 0)
-        written += taken;
-    return taken;
+    qint64 taken = flush();
+    qint64 direct = 0;
+    if (pending.isEmpty()) {
+        direct = std::max<qint64>(device->write(data, bytes), 0);
+        written += direct;
+    }
+    const qint64 rest = bytes - direct;
+    const qint64 room = pending.capacity() - pending.size();
+    const qint64 queued = std::min(rest, room);
+    pending.append(data + direct, int(queued));
+    dropped += rest - queued;
+    return taken + direct;
 }
 
 qint64 AudioOutput::microsecondsWritten() const
@@ -81,7 +107,12 @@ void AudioOutput::drain(const std::atomic<bool> &stop)
 {
     if (!output)
         return;
-    const QDeadlineTimer deadline(2 * kBufferMs + microsecondsBuffered() / 1000);
-    while (!stop && !deadline.hasExpired() && output->bytesFree() < output->bufferSize())
+    const int rate = bytesPerSecond;
+    const QDeadlineTimer deadline(
+        2 * (kBufferMs + microsecondsBuffered() / 1000 + pending.size() * 1000LL / rate));
+    while (!stop && !deadline.hasExpired() &&
+           (!pending.isEmpty() || output->bytesFree() < output->bufferSize())) {
+        flush();
         QThread::msleep(5);
+    }
 }

@@ -168,22 +168,35 @@ private slots:
         QVERIFY(run.waitForFinish());
     }
 
-    void noSoundServer_logsAndDeliversEveryFrame()
+    // tarn-tool play --audio as a user runs it, with the test's sound server and with none.
+    void toolPlay_withAndWithoutSoundServer_data()
     {
+        QTest::addColumn<bool>("server");
+        QTest::newRow("sound server") << true;
+        QTest::newRow("no sound server") << false;
+    }
+    void toolPlay_withAndWithoutSoundServer()
+    {
+        QFETCH(bool, server);
         QTemporaryDir empty;
         QProcess tool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_RUNTIME_DIR", empty.path());
+        env.insert("XDG_RUNTIME_DIR", server ? pulse.runtimeDir() : empty.path());
         tool.setProcessEnvironment(env);
         tool.start(qEnvironmentVariable("TARN_BINARY_DIR") + "/bin/tarn-tool",
                    {"--verbose", "play", "--audio", movie()});
         QVERIFY(tool.waitForFinished(30000));
         const QString out = tool.readAllStandardOutput(), err = tool.readAllStandardError();
         QCOMPARE(tool.exitCode(), 0);
-        QVERIFY2(err.contains("Raw audio format not supported by backend, cannot play audio."),
-                 qPrintable(err));
-        QVERIFY2(out.contains("frames delivered 75\n") && out.contains("audio output started no\n"),
+        QCOMPARE(err.contains("Raw audio format not supported by backend, cannot play audio."), !server);
+        // Every frame, also when the sound has nowhere to go.
+        QVERIFY2(out.contains("frames delivered 75\n"), qPrintable(out));
+        QVERIFY2(out.contains(server ? "audio output started yes\n" : "audio output started no\n"),
                  qPrintable(out));
+        const QRegularExpressionMatch written =
+            QRegularExpression("audio seconds written ([0-9.]+)\n").match(out);
+        QVERIFY2(written.hasMatch(), qPrintable(out));
+        QVERIFY2(std::abs(written.captured(1).toDouble() - (server ? 3.0 : 0.0)) < 0.15, qPrintable(out));
     }
 
     void syncMode_releasesPacketsOnTheStreamClock()

@@ -2,14 +2,19 @@
 // then runs `ffmpeg -threads 1 -i URL -pix_fmt bgra -f null -` on the same input, and prints the frames
 // per second the engine delivered, the CPU milliseconds per delivered frame of both, and last the line
 // "ratio R" (engine CPU per frame / ffmpeg CPU per frame).
-#include "media/FFmpegThread.h"
+// With --audio the engine also plays the sound (on the default output; start a sound server first) and
+// prints how far the picture runs ahead of the sound early on and at the end, and the drift between them.
+#include "BenchPlayer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
+#include <QStringList>
 #include <QTextStream>
 #include <QTimer>
+
+#include <atomic>
 
 #include <sys/resource.h>
 
@@ -30,15 +35,24 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
-    if (argc < 3) {
-        out << "usage: tarn-bench URL SECONDS\n";
+    QStringList args = app.arguments();
+    const bool audio = args.removeAll(QStringLiteral("--audio")) > 0;
+    if (args.size() < 3) {
+        out << "usage: tarn-bench URL SECONDS [--audio]\n";
         return 2;
     }
-    const QString url = QString::fromLocal8Bit(argv[1]);
-    const int seconds = QString::fromLocal8Bit(argv[2]).toInt();
+    const QString url = args.at(1);
+    const int seconds = args.at(2).toInt();
     qInstallMessageHandler(quietHandler);
 
-    FFmpegThread player;
+    BenchPlayer player;
+    player.setPlayAudio(audio);
+    std::atomic<qint64> delivered{0};
+    if (audio) {
+        QObject::connect(
+            &player, &FFmpegThread::receiveImage, &app, [&](const QImage &) { player.sample(++delivered); },
+            Qt::DirectConnection);
+    }
     qint64 frames = 0;
     qint64 checksum = 0;
     QObject::connect(&player, &FFmpegThread::receiveImage, &app, [&](const QImage &image) {
@@ -90,5 +104,11 @@ int main(int argc, char *argv[])
     out << "ffmpeg frames " << ffmpegFrames << "\n";
     out << "ffmpeg cpu ms/frame " << QString::number(ffmpegPerFrame, 'f', 3) << "\n";
     out << "ratio " << QString::number(enginePerFrame / ffmpegPerFrame, 'f', 3) << "\n";
+    if (audio) {
+        out << "audio seconds written " << QString::number(player.audioSeconds(), 'f', 3) << "\n";
+        out << "picture ahead of sound at 2-3 s ms " << QString::number(player.early.value(), 'f', 1) << "\n";
+        out << "picture ahead of sound at end ms " << QString::number(player.late.value(), 'f', 1) << "\n";
+        out << "av drift ms " << QString::number(player.late.value() - player.early.value(), 'f', 1) << "\n";
+    }
     return 0;
 }

@@ -276,6 +276,29 @@ private slots:
             QVERIFY(positions[1][i] - positions[1][i - 1] >= 200);
     }
 
+    // A stream that starts at 6.4 s and jumps 10 s ahead after its first second: the clock catches up with
+    // the jump at once instead of holding the picture back.
+    void syncMode_streamThatJumpsAhead_followsAtOnce()
+    {
+        const QString jumping =
+            make("jumping.ts",
+                 "-f lavfi -i testsrc2=size=160x120:rate=25:duration=2 -vf setpts=PTS+gte(N\\,25)*10/TB "
+                 "-fps_mode passthrough -c:v libx264 -bf 0 -output_ts_offset 5");
+        QVERIFY(!jumping.isEmpty());
+        PlayerRun run;
+        run.player.syncMode = true;
+        QElapsedTimer clock;
+        QList<qint64> times;
+        connect(
+            &run.player, &FFmpegThread::receiveImage, this, [&](const QImage &) { times << clock.elapsed(); },
+            Qt::DirectConnection);
+        clock.start();
+        QVERIFY(run.play(jumping));
+        QCOMPARE(times.size(), 50);
+        // One frame time across the jump, with room for a loaded machine; 6 s when the clock lags.
+        QVERIFY2(times[25] - times[24] < 2500, qPrintable(QString::number(times[25] - times[24])));
+    }
+
     void stop_releasesEveryQueuedPacket()
     {
         PlayerProbe owner;

@@ -3,6 +3,7 @@
 #include <QAudioDeviceInfo>
 #include <QAudioOutput>
 #include <QDeadlineTimer>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <algorithm>
@@ -31,7 +32,7 @@ bool AudioOutput::open(int sampleRate, int sampleSize, int channelCount)
         return false;
 
     output = std::make_unique<QAudioOutput>(info, format);
-    output->setBufferSize(sampleRate * sampleSize * channelCount / 1000 * kBufferMs);
+    output->setBufferSize(kBufferBytes);
     output->setVolume(1.0);
     device = output->start();
     if (!device) {
@@ -75,6 +76,22 @@ qint64 AudioOutput::write(const char *data, qint64 bytes)
 {
     if (!device)
         return 0;
+    // Empty: just opened, or the writer fell behind and the sound ran out. The sound server would wait
+    // until its whole buffer is full before it plays again (seconds of silence, then that much delay);
+    // a short lead of silence and a restart make it play at once.
+    const bool empty = pending.isEmpty() && output->bytesFree() >= output->bufferSize();
+    if (empty) {
+        pending.fill(0, bytesPerSecond / 1000 * kLeadMs / 4 * 4);
+        // Counted as sound is only what the input gave.
+        written -= pending.size();
+        flush();
+    }
+    const auto restart = qScopeGuard([&] {
+        if (empty) {
+            output->suspend();
+            output->resume();
+        }
+    });
     qint64 taken = flush();
     qint64 direct = 0;
     if (pending.isEmpty()) {

@@ -22,6 +22,9 @@ class AudioOutput
 public:
     // Playing time Qt Multimedia buffers ahead of playback. The writer hands each packet over when it is
     // due, so the sound server holds about this much before it starts playing: it is the output's latency.
+    static constexpr int kBufferBytes = 655360;
+    // Silence written ahead of the first sound (and after the sound ran out), so that it plays through.
+    static constexpr int kLeadMs = 60;
     static constexpr int kBufferMs = 200;
     static constexpr int kPendingMs = 2000;
 
@@ -42,8 +45,8 @@ public:
     // Hands bytes to the device after what still waits; returns the bytes the device took now.
     qint64 write(const char *data, qint64 bytes);
 
-    // Since the last open(): bytes the device took, their playing time in microseconds, and bytes dropped
-    // because the queue was full.
+    // Since the last open(): bytes of sound the device took (the lead of silence not counted), their playing
+    // time in microseconds, and bytes dropped because the queue was full.
     qint64 bytesWritten() const { return written; }
     qint64 bytesDropped() const { return dropped; }
     qint64 microsecondsWritten() const;

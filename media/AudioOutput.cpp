@@ -53,6 +53,8 @@ void AudioOutput::close()
     }
     device = nullptr;
     pending.clear();
+    playing.invalidate();
+    sent = 0;
 }
 
 int AudioOutput::volumePercent() const
@@ -68,6 +70,7 @@ qint64 AudioOutput::flush()
     if (taken <= 0)
         return 0;
     written += taken;
+    sent += taken;
     pending.remove(0, int(taken));
     return taken;
 }
@@ -78,9 +81,12 @@ qint64 AudioOutput::write(const char *data, qint64 bytes)
         return 0;
     // Empty: just opened, or the writer fell behind and the sound ran out. The sound server would wait
     // until its whole buffer is full before it plays again (seconds of silence, then that much delay);
-    // a short lead of silence and a restart make it play at once.
-    const bool empty = pending.isEmpty() && output->bytesFree() >= output->bufferSize();
+    // a short lead of silence and a restart make it play at once. (Qt's free-byte count does not show
+    // what the server still holds, so the level is reckoned from the time since the restart.)
+    const bool empty = pending.isEmpty() && levelBytes() == 0;
     if (empty) {
+        playing.start();
+        sent = 0;
         pending.fill(0, bytesPerSecond / 1000 * kLeadMs / 4 * 4);
         // Counted as sound is only what the input gave.
         written -= pending.size();
@@ -97,6 +103,7 @@ qint64 AudioOutput::write(const char *data, qint64 bytes)
     if (pending.isEmpty()) {
         direct = std::max<qint64>(device->write(data, bytes), 0);
         written += direct;
+        sent += direct;
     }
     const qint64 rest = bytes - direct;
     const qint64 room = pending.capacity() - pending.size();
@@ -112,12 +119,19 @@ qint64 AudioOutput::microsecondsWritten() const
     return rate > 0 ? written * 1000000 / rate : 0;
 }
 
+qint64 AudioOutput::levelBytes() const
+{
+    const int rate = bytesPerSecond;
+    if (!output || rate <= 0 || !playing.isValid())
+        return 0;
+    const qint64 played = playing.nsecsElapsed() / 1000 * rate / 1000000;
+    return std::max<qint64>(sent - played, 0);
+}
+
 qint64 AudioOutput::microsecondsBuffered() const
 {
     const int rate = bytesPerSecond;
-    if (!output || rate <= 0)
-        return 0;
-    return qint64(output->bufferSize() - output->bytesFree()) * 1000000 / rate;
+    return rate > 0 ? levelBytes() * 1000000 / rate : 0;
 }
 
 void AudioOutput::drain(const std::atomic<bool> &stop)
@@ -127,8 +141,7 @@ void AudioOutput::drain(const std::atomic<bool> &stop)
     const int rate = bytesPerSecond;
     const QDeadlineTimer deadline(
         2 * (kBufferMs + microsecondsBuffered() / 1000 + pending.size() * 1000LL / rate));
-    while (!stop && !deadline.hasExpired() &&
-           (!pending.isEmpty() || output->bytesFree() < output->bufferSize())) {
+    while (!stop && !deadline.hasExpired() && (!pending.isEmpty() || levelBytes() > 0)) {
         flush();
         QThread::msleep(5);
     }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QAudioFormat>
+#include <QByteArray>
+#include <QElapsedTimer>
 
 #include <atomic>
 #include <memory>
@@ -51,6 +53,7 @@ public:
     qint64 bytesDropped() const { return dropped; }
     qint64 microsecondsWritten() const;
     // Microseconds of what was written that the device has not played yet (0 when nothing is open).
+    // The writer's thread.
     qint64 microsecondsBuffered() const;
     // Waits until the device has played what was written and queued, stop is set, or that time has passed
     // twice over. For the end of an input: what close() finds still buffered is lost.
@@ -59,12 +62,16 @@ public:
 private:
     // Hands the device as much of pending as it takes.
     qint64 flush();
+    // Bytes the device took that it has not played yet, reckoned from the time since the last restart.
+    qint64 levelBytes() const;
 
     std::unique_ptr<QAudioOutput> output;
     QIODevice *device = nullptr;
     QAudioFormat format;
     // Bytes waiting for room in the device, oldest first; its capacity is reserved at open().
     QByteArray pending;
+    QElapsedTimer playing; // since the last restart of the stream
+    qint64 sent = 0;       // bytes the device took since then, the lead of silence included
     std::atomic<qint64> written{0};
     std::atomic<qint64> dropped{0};
     std::atomic<int> bytesPerSecond{0};

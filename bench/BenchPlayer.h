@@ -27,9 +27,9 @@ public:
         QMutexLocker locker(&mutex);
         if (picture >= 2000 && picture < 3000)
             early.add(picture - sound);
-        late.add(picture - sound);
-        if (late.count > 25)
+        if (late.count >= 25)
             late = {};
+        late.add(picture - sound);
     }
     struct Mean
     {
@@ -42,7 +42,7 @@ public:
         }
         double value() const { return count ? sum / count : 0; }
     };
-    // Mean offset over the third second, and over the last 25 frames.
+    // Mean offset over the third second, and over the last frames (1 to 25 of them).
     Mean early, late;
     double audioSeconds() const { return audioOutput.microsecondsWritten() / 1e6; }
 

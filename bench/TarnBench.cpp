@@ -2,20 +2,23 @@
 // it ends), then runs `ffmpeg -threads 1 -i URL -frames:v N -pix_fmt bgra -f null -` on the same input for
 // the N frames the engine delivered, and prints the frames per second the engine delivered, the CPU
 // milliseconds per delivered frame of both, and last the line "ratio R" (engine CPU per frame / ffmpeg CPU
-// per frame). ffmpeg's process start-up (the CPU of the same command stopped after its first frame) is taken
-// off its figure.
-#include "media/FFmpegThread.h"
+// per frame). ffmpeg's process start-up (the CPU of the same command stopped after its first frame) is
+// taken off its figure.
+// With --audio the engine also plays the sound (on the default output; start a sound server first) and
+// prints how far the picture runs ahead of the sound early on and at the end, and the drift between them.
+#include "BenchPlayer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
+#include <QStringList>
 #include <QTextStream>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <atomic>
+
+#include <sys/resource.h>
 
 namespace {
 double cpuMs(int who)
@@ -34,23 +37,28 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
-    if (argc < 3) {
-        out << "usage: tarn-bench URL SECONDS\n";
+    QStringList args = app.arguments();
+    const bool audio = args.removeAll(QStringLiteral("--audio")) > 0;
+    if (args.size() < 3) {
+        out << "usage: tarn-bench URL SECONDS [--audio]\n";
         return 2;
     }
-    const QString url = QString::fromLocal8Bit(argv[1]);
-    const int seconds = qMax(10, QString::fromLocal8Bit(argv[2]).toInt());
+    const QString url = args.at(1);
+    const int seconds = qMax(10, args.at(2).toInt());
     qInstallMessageHandler(quietHandler);
 
-    FFmpegThread player;
+    BenchPlayer player;
+    player.setPlayAudio(audio);
     // Counted on the player thread as each image leaves, so a busy main thread costs no frames.
     std::atomic<qint64> frames{0};
     std::atomic<qint64> checksum{0};
     QObject::connect(
         &player, &FFmpegThread::receiveImage, &app,
         [&](const QImage &image) {
-            ++frames;
+            const qint64 delivered = ++frames;
             checksum += qRed(image.pixel(image.width() / 2, image.height() / 2));
+            if (audio)
+                player.sample(delivered);
         },
         Qt::DirectConnection);
     QObject::connect(&player, &FFmpegThread::receivePlayFinsh, &app, &QCoreApplication::quit);
@@ -105,6 +113,12 @@ int main(int argc, char *argv[])
     out << "engine cpu ms/frame " << QString::number(enginePerFrame, 'f', 3) << "\n";
     out << "ffmpeg frames " << ffmpegFrames << "\n";
     out << "ffmpeg cpu ms/frame " << QString::number(ffmpegPerFrame, 'f', 3) << "\n";
+    if (audio) {
+        out << "audio seconds written " << QString::number(player.audioSeconds(), 'f', 3) << "\n";
+        out << "picture ahead of sound at 2-3 s ms " << QString::number(player.early.value(), 'f', 1) << "\n";
+        out << "picture ahead of sound at end ms " << QString::number(player.late.value(), 'f', 1) << "\n";
+        out << "av drift ms " << QString::number(player.late.value() - player.early.value(), 'f', 1) << "\n";
+    }
     out << "ratio " << QString::number(enginePerFrame / ffmpegPerFrame, 'f', 3) << "\n";
     return 0;
 }

@@ -57,3 +57,22 @@ void AudioDecoder::flush()
     if (context)
         avcodec_flush_buffers(context.get());
 }
+
+int AudioDecoder::decode(const AVPacket *packet, AVFrame *frame, const FrameSink &sink)
+{
+    if (!context)
+        return AVERROR(EINVAL);
+    int result = avcodec_send_packet(context.get(), packet);
+    // Draining a decoder that was drained already: nothing more comes out.
+    if (result == AVERROR_EOF && !packet)
+        return 0;
+    if (result < 0)
+        return result;
+    int frames = 0;
+    while ((result = avcodec_receive_frame(context.get(), frame)) >= 0) {
+        ++frames;
+        sink(frame);
+        av_frame_unref(frame);
+    }
+    return result == AVERROR(EAGAIN) || result == AVERROR_EOF ? frames : result;
+}

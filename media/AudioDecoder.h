@@ -4,8 +4,10 @@
 
 #include <QString>
 
+#include <functional>
+
 // The audio decoder of one input: the stream chosen and a decoder opened on it. The player paces its
-// loop by the audio packets; playing them out comes with the audio output.
+// loop by the audio packets and, when it plays audio, decodes them here for the audio output.
 //
 // Player thread (or the audio queue thread in sync mode).
 class AudioDecoder
@@ -26,6 +28,13 @@ public:
     int sampleRate() const { return context ? context->sample_rate : 0; }
     AVCodecContext *codecContext() const { return context.get(); }
     void flush();
+
+    // Receives each decoded frame; the frame is valid only during the call.
+    using FrameSink = std::function<void(AVFrame *frame)>;
+    // Sends packet (null: the end of the input, which drains the decoder) and hands every frame the
+    // decoder has ready to sink, in frame, which it reuses. Returns the frames handed out, or the negative
+    // FFmpeg error code of a send or receive that failed. After draining, flush() before decoding more.
+    int decode(const AVPacket *packet, AVFrame *frame, const FrameSink &sink);
 
 private:
     int streamIndex = -1;

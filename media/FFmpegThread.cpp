@@ -49,6 +49,12 @@ FFmpegThread::FFmpegThread(QObject *parent) : QThread(parent), source(stopped)
     frameSink = [this](AVFrame *frame) {
         handleFrame(frame);
     };
+    audioSink = [this](AVFrame *frame) {
+        resampler.convert(frame, pcmSink);
+    };
+    pcmSink = [this](const char *data, int bytes) {
+        audioOutput.write(data, bytes);
+    };
 }
 
 FFmpegThread::~FFmpegThread()
@@ -133,12 +139,6 @@ void FFmpegThread::run()
     QMetaObject::invokeMethod(this, "stopSave", Qt::QueuedConnection);
     msleep(100);
     freeAll();
-    if (audioStarted) {
-        if (audioDevice)
-            audioDevice->close();
-        audioDevice = nullptr;
-        audioStarted = false;
-    }
     emit receivePlayFinsh();
     qCDebug(lcMedia) << TIMEMS << active.fileFlag << "stop ffmpeg thread" << active.url;
 }
@@ -174,6 +174,10 @@ bool FFmpegThread::handleReadFailure()
     // End of input: what the decoder still holds belongs to the file too.
     if (source.videoIndex >= 0 && !useSync)
         decodeVideo(nullptr);
+    if (source.audioIndex >= 0 && !useSync) {
+        decodeAudio(nullptr);
+        audioOutput.drain(stopped);
+    }
     if (!active.playRepeat)
         return false;
 
@@ -227,12 +231,13 @@ bool FFmpegThread::init()
         return false;
 
     packet.reset(av_packet_alloc());
+    audioStarted = false;
     if (source.audioIndex >= 0) {
         audioFrame.reset(av_frame_alloc());
-        audioStarted = false;
-        if (active.playAudio)
-            initAudioOutput(source.audio.sampleRate(), 2, 2);
+        if (active.playAudio && !initAudio())
+            return false;
     }
+    useSync = syncMode;
     if (source.formatName == QLatin1String("rtsp") || active.url.endsWith(QLatin1String(".sdp")) ||
         active.imageFlag == ImageFlag_Immediate)
         useSync = false;
@@ -244,6 +249,10 @@ bool FFmpegThread::init()
                      << qUtf8Printable(QStringLiteral("Ini Finish -> Time-consuming: %1 sec  Addr: %2")
                                            .arg(double(elapsed.elapsed()) / 1000, 0, 'f', 3)
                                            .arg(active.url));
+    if (useSync) {
+        videoSync->start(QThread::InheritPriority);
+        audioSync->start(QThread::InheritPriority);
+    }
     return true;
 }
 
@@ -267,8 +276,29 @@ void FFmpegThread::keepOpenDecisions(const PlayerSettings &taken)
         settings.videoFps = active.videoFps;
 }
 
-// Audio output comes with a later feature: until then audio packets are only paced.
-void FFmpegThread::initAudioOutput(int, int, int) {}
+// Player thread. The output and the conversion to it; false only when the conversion buffer cannot be
+// allocated. Without a usable output the input plays on silently.
+bool FFmpegThread::initAudio()
+{
+    initAudioOutput(source.audio.sampleRate(), 2, 2);
+    if (audioStarted)
+        audioStarted = resampler.open(source.audio.codecContext());
+    if (!audioStarted)
+        audioOutput.close();
+    return !resampler.allocationFailed();
+}
+
+void FFmpegThread::initAudioOutput(int sampleRate, int sampleSize, int channelCount)
+{
+    audioStarted = audioOutput.open(sampleRate, sampleSize, channelCount);
+    if (!audioStarted) {
+        qCDebug(lcMedia) << TIMEMS << active.fileFlag
+                         << "Raw audio format not supported by backend, cannot play audio.";
+        return;
+    }
+    const int volume = isRunning() ? audioOutput.volumePercent() : 0;
+    emit fileVolumeReceive(volume, volume == 0);
+}
 
 void FFmpegThread::handleVideo(AVPacket *pkt)
 {
@@ -289,9 +319,14 @@ void FFmpegThread::decodeVideo(AVPacket *pkt)
         msleep(1);
 }
 
-void FFmpegThread::decodeAudio(AVPacket *)
+// Player thread (or the audio queue thread in sync mode). A null packet drains the decoder.
+void FFmpegThread::decodeAudio(AVPacket *pkt)
 {
-    // Audio output comes with a later feature; nothing is decoded for it yet.
+    if (!active.playAudio || !audioStarted)
+        return;
+    const int result = source.audio.decode(pkt, audioFrame.get(), audioSink);
+    if (result < 0)
+        lastResult = result;
 }
 
 void FFmpegThread::handleAudio(AVPacket *pkt)
@@ -370,10 +405,12 @@ void FFmpegThread::releaseInput()
         }
     }
     closeVideoH264();
-    swrCtx.reset();
+    // The output is released here, on the thread that made it: this thread runs no event loop.
+    audioOutput.close();
+    audioStarted = false;
+    resampler.close();
     packet.reset();
     audioFrame.reset();
-    audioBuffer.reset();
     source.close();
     noFrameTime.invalidate();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/AudioOutput.h"
+#include "media/AudioResampler.h"
 #include "media/AvPointers.h"
 #include "media/CaptureInputResolver.h"
 #include "media/MediaLog.h"
@@ -19,8 +21,6 @@
 #include <atomic>
 
 class FFmpegSync;
-class QAudioOutput;
-class QIODevice;
 
 // The media player: run() opens one input, decodes it and hands out images and signals. The work is
 // done by its parts: the URL rules (MediaUrl), the open input (InputSession), the video decoder
@@ -34,6 +34,7 @@ class QIODevice;
 class FFmpegThread : public QThread
 {
     Q_OBJECT
+    friend class FFmpegSync;
 
 public:
     // int-sized: any int may be stored (values outside the list scale like ImageFlag_FastBilinear).
@@ -80,6 +81,7 @@ protected:
 
     // Player thread. The open step: takes the snapshot of the settings and opens the input with it.
     bool init();
+    bool initAudio();
     void initAudioOutput(int sampleRate, int sampleSize, int channelCount);
     // Any thread: one setting, under the settings lock.
     template <class T, class V> void store(T PlayerSettings::*member, const V &value)
@@ -130,13 +132,15 @@ protected:
     QMutex mutex;
     qint64 startTime = 0;
     int errorCount = 0;
-    int lastResult = 0;
+    std::atomic<int> lastResult{0};
     qint64 position = 0;
     QElapsedTimer noFrameTime;
     qint64 saveFrameIndex = 0;
     bool saveOpen = false;
     bool useSync = false;
-    bool audioStarted = false;
+    // Sync mode for the next opens (packets decoded by the queue threads); off in the product, set by tests.
+    bool syncMode = false;
+    std::atomic<bool> audioStarted{false};
     int droppedFrames = 0;
     QElapsedTimer droppedLog;
 
@@ -145,10 +149,10 @@ protected:
     VideoDecoder::FrameSink frameSink;
     av::PacketPtr packet;
     av::FramePtr audioFrame;
-    av::SwrContextPtr swrCtx;
-    av::BytesPtr audioBuffer;
-    QAudioOutput *audioOutput = nullptr;
-    QIODevice *audioDevice = nullptr;
+    AudioDecoder::FrameSink audioSink;
+    AudioResampler::Sink pcmSink;
+    AudioResampler resampler;
+    AudioOutput audioOutput;
     av::OutputContextPtr outputCtx;
     QFile videoFile;
     QFile audioFile;

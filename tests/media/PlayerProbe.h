@@ -13,8 +13,13 @@
 class PlayerProbe : public FFmpegThread
 {
 public:
+    using FFmpegThread::audioOutput;
+    using FFmpegThread::audioStarted;
+    using FFmpegThread::audioSync;
     using FFmpegThread::captureResolver;
     using FFmpegThread::source;
+    using FFmpegThread::syncMode;
+    using FFmpegThread::videoSync;
 
     ~PlayerProbe() override
     {

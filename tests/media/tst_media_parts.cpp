@@ -1,10 +1,15 @@
 // The engine's parts on their own: the timestamp rebase, the device wait, the converter's fixed output
 // and its bounded images.
+#include "media/AudioDecoder.h"
+#include "media/AudioResampler.h"
 #include "media/DeviceWaiter.h"
 #include "media/FrameConverter.h"
 #include "media/InputSession.h"
 
+#include "TestMedia.h"
+
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -41,6 +46,83 @@ class MediaPartsTest : public QObject
     Q_OBJECT
 
 private slots:
+    // A frame longer than the conversion buffer comes out whole, in order.
+    void resampler_frameLongerThanItsBuffer_convertedWhole()
+    {
+        constexpr int samples = 100000;
+        av::CodecContextPtr decoder(avcodec_alloc_context3(nullptr));
+        decoder->sample_rate = 48000;
+        decoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        av_channel_layout_default(&decoder->ch_layout, 2);
+        AudioResampler resampler;
+        QVERIFY(resampler.open(decoder.get()));
+
+        av::FramePtr frame(av_frame_alloc());
+        frame->nb_samples = samples;
+        frame->format = AV_SAMPLE_FMT_FLTP;
+        av_channel_layout_default(&frame->ch_layout, 2);
+        QCOMPARE(av_frame_get_buffer(frame.get(), 0), 0);
+        for (int i = 0; i < samples; ++i) {
+            reinterpret_cast<float *>(frame->data[0])[i] = float(i % 1000) / 1000 - 0.5f;
+            reinterpret_cast<float *>(frame->data[1])[i] = 0.25f;
+        }
+        QByteArray out;
+        int pieces = 0;
+        QCOMPARE(resampler.convert(frame.get(),
+                                   [&](const char *data, int bytes) {
+                                       out.append(data, bytes);
+                                       ++pieces;
+                                   }),
+                 samples);
+        QCOMPARE(out.size(), samples * 4);
+        QCOMPARE(pieces, 2);
+        const auto *pcm = reinterpret_cast<const qint16 *>(out.constData());
+        for (int i = 0; i < samples; ++i) {
+            const int left = int(std::lrint((float(i % 1000) / 1000 - 0.5f) * 32768));
+            if (std::abs(pcm[2 * i] - left) > 1 || std::abs(pcm[2 * i + 1] - 8192) > 1)
+                QFAIL(qPrintable(
+                    QStringLiteral("sample %1: %2 %3").arg(i).arg(pcm[2 * i]).arg(pcm[2 * i + 1])));
+        }
+    }
+
+    // Packets that carry two AAC frames each give both, and nothing stays in the decoder at the end.
+    void audioDecoder_takesEveryFrame()
+    {
+        QTemporaryDir dir;
+        QVERIFY(TestMedia::ffmpeg(dir.path(), "-f lavfi -i sine=duration=1 -c:a aac -f adts a.aac"));
+        av::InputContextPtr input;
+        QCOMPARE(avformat_open_input(av::out(input), qPrintable(dir.filePath("a.aac")), nullptr, nullptr), 0);
+        QVERIFY(avformat_find_stream_info(input.get(), nullptr) >= 0);
+        AudioDecoder decoder;
+        QVERIFY(decoder.open(input.get(), "Ch1"));
+
+        av::PacketPtr packet(av_packet_alloc()), pair(av_packet_alloc());
+        av::FramePtr frame(av_frame_alloc());
+        QByteArray joined;
+        int packets = 0, decoded = 0;
+        const auto count = [&decoded](AVFrame *f) {
+            decoded += f->nb_samples;
+        };
+        const auto decodeJoined = [&] {
+            QCOMPARE(av_new_packet(pair.get(), int(joined.size())), 0);
+            memcpy(pair->data, joined.constData(), size_t(joined.size()));
+            QVERIFY(decoder.decode(pair.get(), frame.get(), count) >= 0);
+            av_packet_unref(pair.get());
+            joined.clear();
+        };
+        while (av_read_frame(input.get(), packet.get()) >= 0) {
+            joined.append(reinterpret_cast<const char *>(packet->data), packet->size);
+            av_packet_unref(packet.get());
+            if (++packets % 2 == 0)
+                decodeJoined();
+        }
+        if (!joined.isEmpty())
+            decodeJoined();
+        QVERIFY(decoder.decode(nullptr, frame.get(), count) >= 0);
+        QVERIFY(packets > 40);
+        QCOMPARE(decoded, packets * 1024);
+    }
+
     void rebaseKeepsUnsetTimestamps_data()
     {
         QTest::addColumn<qint64>("pts");

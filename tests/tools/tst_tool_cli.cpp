@@ -58,6 +58,16 @@ private slots:
                               << "";
         QTest::newRow("info of a missing file") << "info|none.mp4" << false << 1 << ""
                                                 << "none.mp4";
+        QTest::newRow("play without URL") << "play" << false << 2 << ""
+                                          << "one URL expected";
+        QTest::newRow("play for no time") << "play|--seconds|0|v.h264" << false << 2 << ""
+                                          << "--seconds";
+        QTest::newRow("play a missing file") << "play|none.mp4" << false << 1 << ""
+                                             << "none.mp4";
+        QTest::newRow("play what does not open") << "play|a.aac/x.mp4" << false << 1 << ""
+                                                 << "no such file";
+        QTest::newRow("play") << "play|v.h264" << false << 0 << "frames delivered 25\n"
+                              << "";
         QTest::newRow("info without ffprobe") << "info|v.h264" << true << 1 << ""
                                               << "cannot run ffprobe";
     }

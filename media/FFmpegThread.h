@@ -6,6 +6,7 @@
 #include "media/MediaUrl.h"
 #include "media/PlaybackInput.h"
 #include "media/PlayerSettings.h"
+#include "media/Recorder.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -89,6 +90,8 @@ protected:
     }
     // Settings the open decided that later opens keep.
     void keepOpenDecisions(const PlayerSettings &taken);
+    // Player thread, after an open: hands the input's streams and the recording settings to the recorder.
+    void attachRecorder();
 
     // Player thread. A video packet: rebased, then decoded (or queued in sync mode).
     void handleVideo(AVPacket *pkt);
@@ -133,8 +136,6 @@ protected:
     int lastResult = 0;
     qint64 position = 0;
     QElapsedTimer noFrameTime;
-    qint64 saveFrameIndex = 0;
-    bool saveOpen = false;
     bool useSync = false;
     bool audioStarted = false;
     int droppedFrames = 0;
@@ -149,9 +150,8 @@ protected:
     av::BytesPtr audioBuffer;
     QAudioOutput *audioOutput = nullptr;
     QIODevice *audioDevice = nullptr;
-    av::OutputContextPtr outputCtx;
-    QFile videoFile;
-    QFile audioFile;
+    // The recording: its files, its muxer and its lock (any thread).
+    Recorder recorder;
     QTimer *saveTimer = nullptr;
     QTimer *positionTimer = nullptr;
     // Where capture-device URLs lead; tests point it at a directory of their own.
@@ -170,24 +170,26 @@ signals:
     void filePositionReceive(qlonglong position);
     void fileVolumeReceive(int volume, bool muted);
     void sigUVCNoFrame();
+    // A recording file was closed.
+    void saveFileReceive(const QString &fileName);
 
 public slots:
-    // Recording comes with a later feature; the slots exist so owners can wire them now.
-    void initSaveFileName() {}
-    void initSave() {}
-    void startSave() { saveTimer->start(currentSettings().saveInterval * 1000); }
+    // Recording, from any thread; the recorder locks around each step (see Recorder).
+    void initSaveFileName();
+    void initSave();
+    void startSave() { saveTimer->start(recorder.saveInterval() * 1000); }
     void stopSave()
     {
         closeVideo();
         if (saveTimer->isActive())
             saveTimer->stop();
     }
-    void saveVideo() {}
-    void saveVideoMp4(const QString &) {}
-    void saveVideoH264(const QString &) {}
-    void closeVideo() {}
-    void closeVideoMp4() {}
-    void closeVideoH264() {}
+    void saveVideo();
+    void saveVideoMp4(const QString &fileName) { recorder.openMp4(fileName); }
+    void saveVideoH264(const QString &fileName) { recorder.openRaw(fileName); }
+    void closeVideo() { recorder.close(); }
+    void closeVideoMp4() { recorder.closeMp4(); }
+    void closeVideoH264() { recorder.closeRaw(); }
 
     void setPosition() {}
     void setPosition(qlonglong) {}

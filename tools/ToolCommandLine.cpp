@@ -1,6 +1,7 @@
 #include "ToolCommandLine.h"
 
 #include "FFmpegTool.h"
+#include "RecordCommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -127,6 +128,8 @@ struct Command
 const Command commands[] = {
     {"merge", "merge H264 AAC MP4: raw H.264 and ADTS AAC into one MP4 file, without re-encoding", merge},
     {"info", "info FILE [--json]: the format and streams of a media file (through ffprobe)", info},
+    {"record", "record URL DIR [--seconds N] [--slice S] [--raw] [--audio]: a network stream into files",
+     RecordCommand::run},
 };
 
 QString commandList()
@@ -170,7 +173,7 @@ int run(const QStringList &arguments)
 
     // Quiet unless asked: QT_LOGGING_RULES still wins over this for the tool's own lines.
     if (!parser.isSet(verbose)) {
-        QLoggingCategory::setFilterRules(QStringLiteral("tarn.tool.debug=false"));
+        QLoggingCategory::setFilterRules(QStringLiteral("tarn.tool.debug=false\ntarn.media*.debug=false"));
         av_log_set_level(AV_LOG_QUIET);
     }
     for (const Command &command : commands) {

@@ -2,7 +2,9 @@
 // then runs `ffmpeg -threads 1 -i URL -pix_fmt bgra -f null -` on the same input, and prints the frames
 // per second the engine delivered, the CPU milliseconds per delivered frame of both, and last the line
 // "ratio R" (engine CPU per frame / ffmpeg CPU per frame).
+// tarn-bench URL SECONDS --record DIR: the same while the player records the input into DIR (one MP4).
 #include "media/FFmpegThread.h"
+#include "media/Recorder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -31,7 +33,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     if (argc < 3) {
-        out << "usage: tarn-bench URL SECONDS\n";
+        out << "usage: tarn-bench URL SECONDS [--record DIR]\n";
         return 2;
     }
     const QString url = QString::fromLocal8Bit(argv[1]);
@@ -39,6 +41,14 @@ int main(int argc, char *argv[])
     qInstallMessageHandler(quietHandler);
 
     FFmpegThread player;
+    if (argc >= 5 && QByteArray(argv[3]) == "--record") {
+        const QString dir = QString::fromLocal8Bit(argv[4]);
+        player.setSaveFile(true);
+        player.setSavePath(dir);
+        player.setFileName(Recorder::makeFileName(dir, QStringLiteral("Ch1"), QDateTime::currentDateTime()));
+        QObject::connect(&player, &FFmpegThread::saveFileReceive, &app,
+                         [&](const QString &file) { out << "recorded " << file << "\n"; });
+    }
     qint64 frames = 0;
     qint64 checksum = 0;
     QObject::connect(&player, &FFmpegThread::receiveImage, &app, [&](const QImage &image) {

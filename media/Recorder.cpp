@@ -37,7 +37,10 @@ Recorder::Recorder(QObject *parent)
 
 Recorder::~Recorder()
 {
-    detach();
+    // Nobody is told any more: the owner is going away.
+    QStringList closed;
+    QMutexLocker locker(&mutex);
+    closeLocked(closed);
 }
 
 void Recorder::attach(const AVStream *video, const AVStream *audio, const Settings &taken)

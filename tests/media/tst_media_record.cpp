@@ -183,9 +183,10 @@ private slots:
                 return;
             QVERIFY2(probe(file, "a", "stream=codec_name").isEmpty(), "audio in a video recording");
         }
-        if (input == "http") // the whole file, every packet of it
+        // HTTP: the whole file, every packet of it. Live RTSP: the wall clock's time (RTMP comes in bursts).
+        if (input == "http")
             QCOMPARE(probe(videos.first(), "v", "stream=nb_read_packets"), QStringList{"100"});
-        else if (input == "rtsp" && videoFiles > 0) // live: its time is the wall clock's (RTMP comes in bursts)
+        else if (input == "rtsp" && videoFiles > 0)
             QVERIFY2(total >= recordedSeconds - 1.0 && total <= recordedSeconds + 0.5,
                      qPrintable(QString("%1 s recorded in %2 s").arg(total).arg(recordedSeconds)));
         for (const QString &file : aac) {

@@ -140,8 +140,13 @@ QString Recorder::nextFileName()
 
 QString Recorder::nextFileNameLocked()
 {
-    settings.fileName = makeFileName(settings.savePath, settings.fileFlag, QDateTime::currentDateTime());
-    return settings.fileName;
+    QString name = makeFileName(settings.savePath, settings.fileFlag, QDateTime::currentDateTime());
+    // A second slice within the same second must not overwrite the first.
+    const QString stem = name.chopped(4);
+    for (int i = 1; QFileInfo::exists(name) || name == settings.fileName; ++i)
+        name = QStringLiteral("%1_%2.mp4").arg(stem).arg(i);
+    settings.fileName = name;
+    return name;
 }
 
 QString Recorder::makeFileName(const QString &savePath, const QString &fileFlag, const QDateTime &now)

@@ -227,6 +227,37 @@ private slots:
         QVERIFY(checkVideoFile(closed.first()) > 0);
     }
 
+    // Slice switches and closes from the owner's thread while the player thread writes, many a second.
+    void switchesAndClosesDuringWrites()
+    {
+        QTemporaryDir dir;
+        PlayerRun run;
+        QStringList closed;
+        connect(&run.player, &FFmpegThread::saveFileReceive, this,
+                [&](const QString &file) { closed << file; });
+        run.player.setSaveFile(true);
+        run.player.setSavePath(dir.path());
+        run.player.setSaveInterval(1);
+        run.start(rtsp.url());
+        for (int i = 0; i < 40; ++i) {
+            const int seen = run.images().size();
+            QVERIFY(QTest::qWaitFor([&] { return run.images().size() > seen; }, 10000));
+            if (i % 2)
+                run.player.saveVideo();
+            else
+                run.player.closeVideo();
+        }
+        run.player.stop();
+        QVERIFY(run.waitForFinish());
+        // A name is never used twice, also within one second.
+        QVERIFY(closed.size() >= 10);
+        QCOMPARE(QFileInfo(closed.first()).dir().entryList(QDir::Files).size(), closed.size());
+        for (const QString &file : closed) {
+            if (!probe(file, "v", "packet=flags").isEmpty())
+                QVERIFY(checkVideoFile(file) > 0);
+        }
+    }
+
     // A recording killed mid-slice keeps what reached the disk.
     void killedRecordingStillPlays()
     {

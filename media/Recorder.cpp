@@ -258,7 +258,7 @@ bool Recorder::openMp4Locked(const QString &fileName)
     // Fragmented: the index goes up front and each fragment reaches the disk as it is made.
     av::DictionaryPtr options;
     av_dict_set(av::out(options), "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
-    av_dict_set(av::out(options), "frag_duration", "1000000", 0);
+    av_dict_set(av::out(options), "frag_duration", "500000", 0);
     ctx->flush_packets = 1;
     ctx->flags |= AVFMT_FLAG_FLUSH_PACKETS;
     if (avformat_write_header(ctx.get(), av::out(options)) < 0)

@@ -18,8 +18,8 @@
 //
 // - Every video packet is written as it is read; each file starts at a key frame, so every frame in it
 //   has what it refers to. Each packet keeps its own timestamps, shifted so that the file starts at 0.
-// - MP4 is written fragmented (a fragment at each key frame, at least one a second, the index up front)
-//   and flushed with each fragment, so a file cut short by a crash plays up to its last fragment.
+// - MP4 is written fragmented (a fragment at each key frame and at least each half second, the index up
+//   front) and flushed with each fragment, so a file cut short by a crash plays up to its last fragment.
 // - The raw AAC file gets an ADTS header made from the stream's real profile, rate and channels.
 //
 // Threads: attach/detach and the writers run on the player thread; the slice switch and the closes may

@@ -272,6 +272,8 @@ void FFmpegThread::handleVideo(AVPacket *pkt)
     // Every packet is recorded as read; interval thins only the pictures.
     recorder.writeVideo(pkt);
     if (recorder.takeScheduledStop()) {
+        // Closed at this frame; the timer is stopped on its own thread.
+        recorder.close();
         store(&PlayerSettings::saveTime, QDateTime::fromString(QStringLiteral("1970-01-01 00:00:00"),
                                                                QStringLiteral("yyyy-MM-dd HH:mm:ss")));
         QMetaObject::invokeMethod(this, "stopSave", Qt::QueuedConnection);

@@ -6,7 +6,9 @@
 // taken off its figure.
 // With --audio the engine also plays the sound (on the default output; start a sound server first) and
 // prints how far the picture runs ahead of the sound early on and at the end, and the drift between them.
+// With --record DIR the player records the input into DIR (one MP4) while it plays.
 #include "BenchPlayer.h"
+#include "media/Recorder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -39,8 +41,13 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     QStringList args = app.arguments();
     const bool audio = args.removeAll(QStringLiteral("--audio")) > 0;
+    QString recordDir;
+    if (const int record = args.indexOf(QStringLiteral("--record")); record > 0 && record + 1 < args.size()) {
+        recordDir = args.at(record + 1);
+        args.erase(args.begin() + record, args.begin() + record + 2);
+    }
     if (args.size() < 3) {
-        out << "usage: tarn-bench URL SECONDS [--audio]\n";
+        out << "usage: tarn-bench URL SECONDS [--audio] [--record DIR]\n";
         return 2;
     }
     const QString url = args.at(1);
@@ -49,6 +56,14 @@ int main(int argc, char *argv[])
 
     BenchPlayer player;
     player.setPlayAudio(audio);
+    if (!recordDir.isEmpty()) {
+        player.setSaveFile(true);
+        player.setSavePath(recordDir);
+        player.setFileName(
+            Recorder::makeFileName(recordDir, QStringLiteral("Ch1"), QDateTime::currentDateTime()));
+        QObject::connect(&player, &FFmpegThread::saveFileReceive, &app,
+                         [&](const QString &file) { out << "recorded " << file << "\n"; });
+    }
     // Counted on the player thread as each image leaves, so a busy main thread costs no frames.
     std::atomic<qint64> frames{0};
     std::atomic<qint64> checksum{0};

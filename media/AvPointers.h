@@ -56,6 +56,7 @@ using SwsContextPtr = std::unique_ptr<SwsContext, PointerDeleter<sws_freeContext
 using SwrContextPtr = std::unique_ptr<SwrContext, AddressDeleter<swr_free>>;
 using BytesPtr = std::unique_ptr<uint8_t, PointerDeleter<av_free>>;
 using BsfContextPtr = std::unique_ptr<AVBSFContext, AddressDeleter<av_bsf_free>>;
+using CodecParametersPtr = std::unique_ptr<AVCodecParameters, AddressDeleter<avcodec_parameters_free>>;
 
 // FFmpeg calls that (re)allocate through a T** (av_dict_set, avformat_open_input) borrow the raw pointer
 // for the call and hand it back to its owner afterwards, also when the call freed or replaced it.

@@ -35,6 +35,7 @@ FFmpegThread::FFmpegThread(QObject *parent) : QThread(parent), source(stopped)
     saveTimer = new QTimer(this);
     saveTimer->setInterval(60000);
     connect(saveTimer, SIGNAL(timeout()), this, SLOT(saveVideo()));
+    connect(&recorder, &Recorder::fileClosed, this, &FFmpegThread::saveFileReceive, Qt::DirectConnection);
 
     initLib();
 
@@ -99,16 +100,7 @@ void FFmpegThread::run()
                 emit receivePlayError();
                 break;
             }
-            if (active.saveFile) {
-                if (active.saveInterval > 0) {
-                    initSaveFileName();
-                    QMetaObject::invokeMethod(this, "startSave", Qt::QueuedConnection);
-                }
-                if (active.saveMp4)
-                    saveVideoMp4(active.fileName);
-                else
-                    saveVideoH264(active.fileName);
-            }
+            initSave();
             emit receivePlayStart();
             continue;
         }
@@ -136,6 +128,8 @@ void FFmpegThread::run()
         msleep(1);
     }
 
+    // Closed here, so a slice switch that comes late finds nothing to switch.
+    recorder.detach();
     QMetaObject::invokeMethod(this, "stopSave", Qt::QueuedConnection);
     msleep(100);
     freeAll();
@@ -229,6 +223,7 @@ bool FFmpegThread::init()
     keepOpenDecisions(taken);
     if (!opened)
         return false;
+    attachRecorder();
 
     packet.reset(av_packet_alloc());
     audioStarted = false;
@@ -304,6 +299,15 @@ void FFmpegThread::handleVideo(AVPacket *pkt)
 {
     if (source.videoStartTime > kRebaseAbove)
         InputSession::rebase(pkt, source.videoStartTime);
+    // Every packet is recorded as read; interval thins only the pictures.
+    recorder.writeVideo(pkt);
+    if (recorder.takeScheduledStop()) {
+        // Closed at this frame; the timer is stopped on its own thread.
+        recorder.close();
+        store(&PlayerSettings::saveTime, QDateTime::fromString(QStringLiteral("1970-01-01 00:00:00"),
+                                                               QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        QMetaObject::invokeMethod(this, "stopSave", Qt::QueuedConnection);
+    }
     if (useSync)
         videoSync->append(av_packet_clone(pkt));
     else
@@ -333,6 +337,7 @@ void FFmpegThread::handleAudio(AVPacket *pkt)
 {
     if (source.audioStartTime > kRebaseAbove)
         InputSession::rebase(pkt, source.audioStartTime);
+    recorder.writeAudio(pkt);
     if (useSync) {
         audioSync->append(av_packet_clone(pkt));
         return;
@@ -404,7 +409,7 @@ void FFmpegThread::releaseInput()
             sync->wait();
         }
     }
-    closeVideoH264();
+    recorder.detach();
     // The output is released here, on the thread that made it: this thread runs no event loop.
     audioOutput.close();
     audioStarted = false;
@@ -424,17 +429,55 @@ void FFmpegThread::freeAll()
     openPending = false;
     paused = false;
     saveSwitching = false;
-    saveOpen = false;
     useSync = false;
     errorCount = 0;
     frameCount = 0;
-    saveFrameIndex = 0;
     droppedFrames = 0;
     droppedLog.invalidate();
     QMutexLocker locker(&settingsMutex);
     settings.videoWidth = 640;
     settings.videoHeight = 480;
     settings.frameRate = 0;
+}
+
+// --- recording: any thread
+void FFmpegThread::attachRecorder()
+{
+    Recorder::Settings taken{active.saveFile,  active.saveMp4,  active.saveInterval, active.savePath,
+                             active.fileFlag,  active.fileName, active.url,          active.saveTime,
+                             active.playAudio, active.videoFps, AVRational{0, 1}};
+    const AVFormatContext *input = source.session.context();
+    if (const AVCodecContext *codec = source.video.codecContext())
+        taken.codecTimeBase = codec->time_base;
+    recorder.attach(source.videoIndex >= 0 ? input->streams[source.videoIndex] : nullptr,
+                    source.audioIndex >= 0 ? input->streams[source.audioIndex] : nullptr, taken);
+}
+
+void FFmpegThread::initSaveFileName()
+{
+    store(&PlayerSettings::fileName, recorder.nextFileName());
+}
+
+void FFmpegThread::initSave()
+{
+    if (!recorder.enabled())
+        return;
+    if (recorder.saveInterval() > 0) {
+        initSaveFileName();
+        QMetaObject::invokeMethod(this, "startSave", Qt::QueuedConnection);
+    }
+    if (recorder.saveMp4())
+        saveVideoMp4(recorder.fileName());
+    else
+        saveVideoH264(recorder.fileName());
+}
+
+void FFmpegThread::saveVideo()
+{
+    saveSwitching = true;
+    recorder.switchSlice();
+    store(&PlayerSettings::fileName, recorder.fileName());
+    saveSwitching = false;
 }
 
 // --- setters: any thread; what they store acts on the next open

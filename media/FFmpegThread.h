@@ -8,6 +8,7 @@
 #include "media/MediaUrl.h"
 #include "media/PlaybackInput.h"
 #include "media/PlayerSettings.h"
+#include "media/Recorder.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -91,6 +92,8 @@ protected:
     }
     // Settings the open decided that later opens keep.
     void keepOpenDecisions(const PlayerSettings &taken);
+    // Player thread, after an open: hands the input's streams and the recording settings to the recorder.
+    void attachRecorder();
 
     // Player thread. A video packet: rebased, then decoded (or queued in sync mode).
     void handleVideo(AVPacket *pkt);
@@ -135,8 +138,6 @@ protected:
     std::atomic<int> lastResult{0};
     qint64 position = 0;
     QElapsedTimer noFrameTime;
-    qint64 saveFrameIndex = 0;
-    bool saveOpen = false;
     bool useSync = false;
     // Sync mode for the next opens (packets decoded by the queue threads); off in the product, set by tests.
     bool syncMode = false;
@@ -153,9 +154,8 @@ protected:
     AudioResampler::Sink pcmSink;
     AudioResampler resampler;
     AudioOutput audioOutput;
-    av::OutputContextPtr outputCtx;
-    QFile videoFile;
-    QFile audioFile;
+    // The recording: its files, its muxer and its lock (any thread).
+    Recorder recorder;
     QTimer *saveTimer = nullptr;
     QTimer *positionTimer = nullptr;
     // Where capture-device URLs lead; tests point it at a directory of their own.
@@ -174,24 +174,26 @@ signals:
     void filePositionReceive(qlonglong position);
     void fileVolumeReceive(int volume, bool muted);
     void sigUVCNoFrame();
+    // A recording file was closed.
+    void saveFileReceive(const QString &fileName);
 
 public slots:
-    // Recording comes with a later feature; the slots exist so owners can wire them now.
-    void initSaveFileName() {}
-    void initSave() {}
-    void startSave() { saveTimer->start(currentSettings().saveInterval * 1000); }
+    // Recording, from any thread; the recorder locks around each step (see Recorder).
+    void initSaveFileName();
+    void initSave();
+    void startSave() { saveTimer->start(recorder.saveInterval() * 1000); }
     void stopSave()
     {
         closeVideo();
         if (saveTimer->isActive())
             saveTimer->stop();
     }
-    void saveVideo() {}
-    void saveVideoMp4(const QString &) {}
-    void saveVideoH264(const QString &) {}
-    void closeVideo() {}
-    void closeVideoMp4() {}
-    void closeVideoH264() {}
+    void saveVideo();
+    void saveVideoMp4(const QString &fileName) { recorder.openMp4(fileName); }
+    void saveVideoH264(const QString &fileName) { recorder.openRaw(fileName); }
+    void closeVideo() { recorder.close(); }
+    void closeVideoMp4() { recorder.closeMp4(); }
+    void closeVideoH264() { recorder.closeRaw(); }
 
     void setPosition() {}
     void setPosition(qlonglong) {}

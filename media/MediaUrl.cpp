@@ -144,8 +144,12 @@ void applyOpenRules(PlayerSettings &settings)
 bool mayRecord(const PlayerSettings &settings, bool hasVideo)
 {
     const QString &url = settings.url;
-    return hasVideo && (settings.isNetwork ||
-                        (url.startsWith(QLatin1String("http")) && url.endsWith(QLatin1String("mp4"))));
+    // A local file without a length (raw H.264) counts as a stream for playback, but it is no network
+    // input: only URLs with a scheme, and RTP descriptions, record.
+    const bool stream =
+        settings.isNetwork && (url.contains(QLatin1String("://")) || url.endsWith(QLatin1String(".sdp")));
+    return hasVideo &&
+           (stream || (url.startsWith(QLatin1String("http")) && url.endsWith(QLatin1String("mp4"))));
 }
 
 } // namespace MediaUrl

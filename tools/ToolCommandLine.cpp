@@ -2,6 +2,7 @@
 
 #include "FFmpegTool.h"
 #include "PlayCommand.h"
+#include "RecordCommand.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -130,6 +131,8 @@ const Command commands[] = {
     {"info", "info FILE [--json]: the format and streams of a media file (through ffprobe)", info},
     {"play", "play URL [--audio] [--seconds N]: plays an input without a window and counts what came out",
      PlayCommand::run},
+    {"record", "record URL DIR [--seconds N] [--slice S] [--raw] [--audio]: a network stream into files",
+     RecordCommand::run},
 };
 
 QString commandList()

@@ -4,11 +4,14 @@
 
 #include <QFileInfo>
 
-bool RtspServer::start(int timeoutMs)
+bool RtspServer::start(int timeoutMs, const QString &launch)
 {
     process.setReadChannel(QProcess::StandardOutput);
-    process.start(QStringLiteral("/usr/bin/python3"),
-                  {QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/rtsp_server.py")});
+    QStringList arguments{QFileInfo(QStringLiteral(__FILE__)).absolutePath() +
+                          QStringLiteral("/rtsp_server.py")};
+    if (!launch.isEmpty())
+        arguments << launch;
+    process.start(QStringLiteral("/usr/bin/python3"), arguments);
     if (!process.waitForStarted(timeoutMs))
         return false;
     port = quint16(TestMedia::waitForLine(process, "ready ", timeoutMs).toInt());

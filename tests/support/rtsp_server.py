@@ -1,6 +1,9 @@
 #!/usr/bin/python3
 # A GStreamer RTSP server for tests: a live H.264 stream of the SMPTE bars (no length, like a camera) at
-# rtsp://127.0.0.1:PORT/test. Prints "ready PORT" once it listens.
+# rtsp://127.0.0.1:PORT/test, or the stream of the launch line given as the first argument. Prints
+# "ready PORT" once it listens.
+import sys
+
 import gi
 
 gi.require_version("Gst", "1.0")
@@ -13,6 +16,7 @@ server.set_address("127.0.0.1")
 server.set_service("0")
 factory = GstRtspServer.RTSPMediaFactory()
 factory.set_launch(
+    sys.argv[1] if len(sys.argv) > 1 else
     "( videotestsrc is-live=true pattern=smpte ! video/x-raw,width=320,height=240,framerate=25/1"
     " ! x264enc tune=zerolatency speed-preset=ultrafast key-int-max=25"
     " ! rtph264pay name=pay0 pt=96 config-interval=1 )"

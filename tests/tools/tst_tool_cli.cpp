@@ -68,6 +68,16 @@ private slots:
                                                  << "no such file";
         QTest::newRow("play") << "play|v.h264" << false << 0 << "frames delivered 25\n"
                               << "";
+        QTest::newRow("record help") << "record|--help" << false << 0 << "URL DIR"
+                                     << "";
+        QTest::newRow("record unreachable") << "record|rtsp://127.0.0.1:1/none|rec" << false << 1 << ""
+                                            << "cannot open rtsp://127.0.0.1:1/none";
+        QTest::newRow("record into a file") << "record|rtsp://127.0.0.1:1/none|v.h264/rec" << false << 1 << ""
+                                            << "cannot write to";
+        QTest::newRow("record a local file") << "record|v.h264|rec" << false << 1 << ""
+                                             << "only network streams are recorded";
+        QTest::newRow("record bad slice") << "record|rtsp://127.0.0.1:1/x|rec|--slice|x" << false << 2 << ""
+                                          << "--slice";
         QTest::newRow("info without ffprobe") << "info|v.h264" << true << 1 << ""
                                               << "cannot run ffprobe";
     }

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "media/AvPointers.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <atomic>
+
+// The player's recorder: copies the packets of the input it plays, without re-encoding, into an MP4
+// file or into a raw H.264 file (start-code form) with a raw AAC file (ADTS) beside it, in slices under
+// a directory per day.
+//
+// - Every video packet is written as it is read; each file starts at a key frame, so every frame in it
+//   has what it refers to. Each packet keeps its own timestamps, shifted so that the file starts at 0.
+// - MP4 is written fragmented (a fragment at each key frame and at least each half second, the index up
+//   front) and flushed with each fragment, so a file cut short by a crash plays up to its last fragment.
+// - The raw AAC file gets an ADTS header made from the stream's real profile, rate and channels.
+//
+// Threads: attach/detach and the writers run on the player thread; the slice switch and the closes may
+// run on any thread. Every public call takes the recorder's mutex, so a write, a slice switch and a
+// close exclude each other. fileClosed is emitted without the mutex held.
+class Recorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    // What the recorder takes from the player when an input opens.
+    struct Settings
+    {
+        bool saveFile = false;
+        bool saveMp4 = true;
+        int saveInterval = 0;
+        QString savePath;
+        QString fileFlag;
+        QString fileName;
+        QString url;
+        QDateTime saveTime;
+        bool playAudio = false;
+        double videoFps = 0;
+        AVRational codecTimeBase{0, 1}; // the video decoder's, for the log line
+    };
+
+    // The AAC parameters an ADTS header carries.
+    struct AdtsConfig
+    {
+        int profile = 1;        // audio object type − 1 (1: AAC LC)
+        int frequencyIndex = 4; // index into the MPEG-4 sampling-frequency table
+        int channels = 2;       // channel configuration
+    };
+
+    explicit Recorder(QObject *parent = nullptr);
+    ~Recorder() override;
+
+    // Player thread, after an input opened: its video and audio streams (null when absent) and the
+    // settings taken for this open. The stream parameters are copied.
+    void attach(const AVStream *video, const AVStream *audio, const Settings &settings);
+    // Player thread, when the input is released: closes what is open and forgets the input.
+    void detach();
+
+    bool enabled() const;
+    bool saveMp4() const;
+    int saveInterval() const;
+    QString fileName() const;
+    bool isOpen() const;
+    // initSaveFileName: a new file name under today's directory, which is made if missing.
+    QString nextFileName();
+    bool openMp4(const QString &fileName);
+    bool openRaw(const QString &fileName);
+    // A new slice: a new file name, and a file of the current mode in place of the open one from the
+    // next key frame on.
+    void switchSlice();
+    void close();
+    void closeMp4();
+    void closeRaw();
+
+    // Player thread: one packet as read (after the player's rebase).
+    void writeVideo(const AVPacket *packet);
+    void writeAudio(const AVPacket *packet);
+    // Player thread, after each video packet: true once when a single-file recording is past its end
+    // time; the end time is then cleared.
+    bool takeScheduledStop();
+
+    // Whole seconds from now to saveTime negative, for a single-file recording with an end time set.
+    static bool stopDue(const QDateTime &saveTime, int saveInterval, const QDateTime &now);
+    // The raw AAC file beside a raw H.264 file: the same name with the suffix "aac".
+    static QString aacFileName(const QString &videoFileName);
+    // "DIR/yyyy-MM-dd/FLAG_yyyy-MM-dd-HH-mm-ss.mp4" for now; the day's directory is made if missing.
+    static QString makeFileName(const QString &savePath, const QString &fileFlag, const QDateTime &now);
+    // A relative directory is taken from the application's directory; made with its parents if missing.
+    static QString ensureDir(const QString &path);
+    // The ADTS parameters of an AAC stream; false when the stream is not AAC or the rate has no index.
+    static bool adtsConfig(const AVCodecParameters *parameters, AdtsConfig &config);
+    // The 7-byte ADTS header of one raw AAC frame of payloadSize bytes.
+    static std::array<uint8_t, 7> adtsHeader(const AdtsConfig &config, int payloadSize);
+
+signals:
+    // A recording file was closed (the raw mode's AAC file too); path as it was opened.
+    void fileClosed(const QString &path);
+
+private:
+    bool openMp4Locked(const QString &fileName);
+    bool openRawLocked(const QString &fileName);
+    void closeMp4Locked(QStringList &closed);
+    void closeRawLocked(QStringList &closed);
+    void closeLocked(QStringList &closed);
+    void emitClosed(const QStringList &closed);
+    QString nextFileNameLocked();
+    void openNextLocked(QStringList &closed);
+    bool startAtKey(const AVPacket *packet);
+    void writeMp4(const AVPacket *packet);
+    void writeRaw(const AVPacket *packet);
+    void writeRawPayload(const uint8_t *data, int size);
+
+    mutable QMutex mutex;
+    Settings settings;
+    av::CodecParametersPtr videoParameters;
+    av::CodecParametersPtr audioParameters;
+    AVRational videoTimeBase{0, 1};
+    AVRational frameRate{25, 1};
+    bool attached = false;
+    bool adtsUsable = false;
+    AdtsConfig adts;
+
+    // The open file: an MP4 muxer, or the raw files.
+    av::OutputContextPtr outputCtx;
+    AVRational outputTimeBase{0, 1};
+    QString mp4Name;
+    QFile videoFile;
+    QFile audioFile;
+    av::BsfContextPtr annexb;
+    av::PacketPtr filtered;
+    av::PacketPtr outPacket;
+
+    // Where the open file stands: waiting for its first key frame, then writing.
+    bool started = false;
+    bool switchPending = false;
+    int untimedKeys = 0;
+    qint64 baseDts = 0;
+    qint64 lastDts = 0;
+    qint64 saveFrameIndex = 0;
+};

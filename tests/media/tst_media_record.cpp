@@ -1,0 +1,349 @@
+// Recording what the player plays, from real servers, checked with ffprobe and by decoding every file.
+#include "PlayerProbe.h"
+
+#include "media/Recorder.h"
+#include "RtmpServer.h"
+#include "RtspServer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+// Live RTSP with audio first (AAC, 48 kHz mono) and H.264 with B-frames second, a key frame a second.
+const char *kRtspLaunch =
+    "( audiotestsrc is-live=true ! audio/x-raw,rate=48000,channels=1 ! voaacenc ! rtpmp4gpay name=pay0 pt=97 "
+    "videotestsrc is-live=true pattern=smpte ! video/x-raw,width=320,height=240,framerate=25/1 ! x264enc "
+    "speed-preset=ultrafast bframes=3 key-int-max=25 ! video/x-h264,profile=main ! rtph264pay name=pay1 "
+    "pt=96 "
+    "config-interval=1 )";
+
+QString output(const QString &program, const QStringList &arguments, bool errors = false)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    return QString::fromUtf8(errors ? process.readAllStandardError() : process.readAllStandardOutput())
+        .trimmed();
+}
+
+// ffprobe's csv values of one entry for the first stream of a kind ("v" or "a").
+QStringList probe(const QString &file, const QString &stream, const QString &entries)
+{
+    return output("ffprobe", {"-v", "error", "-select_streams", stream + ":0", "-count_packets",
+                              "-show_entries", entries, "-of", "csv=p=0", file})
+        .split('\n', Qt::SkipEmptyParts);
+}
+
+// What decoding the whole file says: nothing for a sound file.
+QString decodeErrors(const QString &file)
+{
+    return output("ffmpeg", {"-hide_banner", "-v", "error", "-i", file, "-f", "null", "-"}, true);
+}
+
+// Checks a recorded video file: it decodes cleanly, starts with a key frame, its frames come in order.
+// Returns its duration in seconds (frames at 25 fps for raw H.264).
+double checkVideoFile(const QString &file)
+{
+    const QString errors = decodeErrors(file);
+    if (!errors.isEmpty()) {
+        QTest::qFail(qPrintable(file + ": " + errors), __FILE__, __LINE__);
+        return -1;
+    }
+    const QStringList packets = probe(file, "v", "packet=flags");
+    if (packets.isEmpty() || !packets.first().startsWith('K')) {
+        QTest::qFail(qPrintable(file + ": does not start with a key frame"), __FILE__, __LINE__);
+        return -1;
+    }
+    const QStringList frames = probe(file, "v", "frame=best_effort_timestamp_time");
+    for (int i = 1; i < frames.size(); ++i) {
+        bool timed = false;
+        const double time = frames[i].section(',', 0, 0).toDouble(&timed);
+        if (timed && time <= frames[i - 1].section(',', 0, 0).toDouble()) {
+            QTest::qFail(qPrintable(file + ": frames out of order at " + frames[i]), __FILE__, __LINE__);
+            return -1;
+        }
+    }
+    return frames.size() / 25.0;
+}
+} // namespace
+
+class RecordTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir media;
+    QString avFile; // H.264 with B-frames and AAC 48 kHz mono, 4 s
+    RtspServer rtsp;
+    RtmpServer rtmp;
+    QProcess http;
+    QString httpUrl;
+
+private slots:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules("tarn.media.interrupt.debug=false");
+        QVERIFY(TestMedia::ffmpeg(media.path(),
+                                  "-f lavfi -i smptebars=size=320x240:rate=25:duration=4 -f lavfi "
+                                  "-i sine=duration=4:sample_rate=48000 -ac 1 -c:v libx264 -preset "
+                                  "veryfast -pix_fmt yuv420p -g 25 -c:a aac -shortest "
+                                  "-movflags +faststart av.mp4"));
+        avFile = media.filePath("av.mp4");
+        QVERIFY(rtsp.start(15000, kRtspLaunch));
+        QVERIFY(rtmp.start());
+        QVERIFY(rtmp.publish(avFile));
+        const QString port = QString::number(TestMedia::freeTcpPort());
+        http.start("/usr/bin/python3",
+                   {"-m", "http.server", port, "--bind", "127.0.0.1", "--directory", media.path()});
+        QVERIFY(TestMedia::waitForTcpPort(port.toUShort(), 15000));
+        httpUrl = "http://127.0.0.1:" + port + "/av.mp4";
+    }
+    void cleanupTestCase()
+    {
+        http.kill();
+        http.waitForFinished();
+    }
+
+    void recordsWhatItPlays_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<bool>("mp4");
+        QTest::addColumn<int>("slice");        // s
+        QTest::addColumn<int>("seconds");      // of recording; 0: the input ends by itself
+        QTest::addColumn<QString>("savePath"); // empty: a new directory
+        QTest::addColumn<int>("videoFiles");   // at least
+        QTest::addColumn<int>("audioFiles");
+        // B-frames, audio as the first stream, slices cut at key frames, every file its own time line.
+        QTest::newRow("rtsp mp4 slices") << "rtsp" << true << 2 << 6 << "" << 3 << 0;
+        // RTMP records raw whatever is asked: Annex B H.264 named .mp4 and ADTS AAC with the stream's rate.
+        QTest::newRow("rtmp raw with audio") << "rtmp" << true << 0 << 4 << "" << 1 << 1;
+        // Every packet is recorded, also those interval thins out of the pictures.
+        QTest::newRow("http mp4, interval 2") << "http" << true << 0 << 0 << "" << 1 << 0;
+        QTest::newRow("local file") << "file" << true << 0 << 0 << "" << 0 << 0;
+        QTest::newRow("unwritable directory") << "rtsp" << true << 0 << 2 << "/dev/null/rec" << 0 << 0;
+    }
+    void recordsWhatItPlays()
+    {
+        QFETCH(QString, input);
+        QFETCH(bool, mp4);
+        QFETCH(int, slice);
+        QFETCH(int, seconds);
+        QFETCH(QString, savePath);
+        QFETCH(int, videoFiles);
+        QFETCH(int, audioFiles);
+        QTemporaryDir dir;
+        const QString path = savePath.isEmpty() ? dir.path() : savePath;
+        const QString url = input == "rtsp"   ? rtsp.url()
+                            : input == "rtmp" ? rtmp.url()
+                            : input == "http" ? httpUrl
+                                              : avFile;
+        PlayerRun run;
+        QStringList closed;
+        connect(&run.player, &FFmpegThread::saveFileReceive, this,
+                [&](const QString &file) { closed << file; });
+        run.player.setSaveFile(true);
+        run.player.setSaveMp4(mp4);
+        run.player.setPlayAudio(true);
+        run.player.setSavePath(path);
+        run.player.setSaveInterval(slice);
+        run.player.setInterval(2);
+        run.player.setFileName(Recorder::makeFileName(path, "Ch1", QDateTime::currentDateTime()));
+        run.start(url);
+        QVERIFY(QTest::qWaitFor([&] { return run.order.contains("start"); }, 30000));
+        QElapsedTimer recorded;
+        recorded.start();
+        if (seconds > 0) {
+            QVERIFY(
+                QTest::qWaitFor([&] { return recorded.elapsed() >= seconds * 1000; }, seconds * 1000 + 1000));
+            run.player.stop();
+        }
+        QVERIFY(run.waitForFinish());
+        const double recordedSeconds = recorded.elapsed() / 1000.0;
+        QVERIFY2(QTest::qWaitFor([&] { return closed.size() >= videoFiles + audioFiles; }, 5000),
+                 qPrintable(closed.join(' ')));
+        QVERIFY(!run.images().isEmpty());
+
+        const QStringList aac = closed.filter(QRegularExpression("\\.aac$"));
+        QStringList videos = closed;
+        for (const QString &file : aac)
+            videos.removeAll(file);
+        QVERIFY2(videos.size() >= videoFiles && (videoFiles > 0 || videos.isEmpty()),
+                 qPrintable(closed.join(' ')));
+        QCOMPARE(aac.size(), audioFiles);
+        double total = 0;
+        for (const QString &file : videos) {
+            QCOMPARE(QFileInfo(file).path(), path + "/" + QDate::currentDate().toString("yyyy-MM-dd"));
+            total += checkVideoFile(file);
+            if (QTest::currentTestFailed())
+                return;
+            QVERIFY2(probe(file, "a", "stream=codec_name").isEmpty(), "audio in a video recording");
+        }
+        // HTTP: the whole file, every packet of it. Live RTSP: the wall clock's time (RTMP comes in bursts).
+        if (input == "http")
+            QCOMPARE(probe(videos.first(), "v", "stream=nb_read_packets"), QStringList{"100"});
+        else if (input == "rtsp" && videoFiles > 0)
+            QVERIFY2(total >= recordedSeconds - 1.0 && total <= recordedSeconds + 0.5,
+                     qPrintable(QString("%1 s recorded in %2 s").arg(total).arg(recordedSeconds)));
+        for (const QString &file : aac) {
+            QCOMPARE(decodeErrors(file), QString());
+            QCOMPARE(QFileInfo(file).completeBaseName(), QFileInfo(videos.first()).completeBaseName());
+            const QStringList stream = probe(file, "a", "stream=sample_rate,channels,nb_read_packets");
+            QCOMPARE(stream.size(), 1);
+            const QStringList values = stream.first().split(',');
+            QCOMPARE(values.mid(0, 2), QStringList({"48000", "1"}));
+            const double audioSeconds = values.at(2).toDouble() * 1024 / 48000;
+            QVERIFY2(qAbs(audioSeconds - total) < 0.5,
+                     qPrintable(QString("audio %1 s, video %2 s").arg(audioSeconds).arg(total)));
+        }
+    }
+
+    void singleFileEndsAtSaveTime()
+    {
+        QTemporaryDir dir;
+        PlayerRun run;
+        QStringList closed;
+        QDateTime closedAt;
+        connect(&run.player, &FFmpegThread::saveFileReceive, this, [&](const QString &file) {
+            closed << file;
+            closedAt = QDateTime::currentDateTime();
+        });
+        const QDateTime end = QDateTime::currentDateTime().addSecs(2);
+        run.player.setSaveFile(true);
+        run.player.setFileName(Recorder::makeFileName(dir.path(), "Ch1", QDateTime::currentDateTime()));
+        run.player.setSaveTime(end);
+        run.start(rtsp.url());
+        QVERIFY(QTest::qWaitFor([&] { return !closed.isEmpty(); }, 15000));
+        QVERIFY(closedAt.secsTo(end) < 0 && closedAt.msecsTo(end) > -2000);
+        QCOMPARE(run.player.currentSettings().saveTime.date().year(), 1970);
+        QVERIFY(run.player.isRunning());
+        run.player.stop();
+        QVERIFY(run.waitForFinish());
+        QCOMPARE(closed.size(), 1);
+        QVERIFY(checkVideoFile(closed.first()) > 0);
+    }
+
+    // Slice switches and closes from the owner's thread while the player thread writes, many a second.
+    void switchesAndClosesDuringWrites()
+    {
+        QTemporaryDir dir;
+        PlayerRun run;
+        QStringList closed;
+        connect(&run.player, &FFmpegThread::saveFileReceive, this,
+                [&](const QString &file) { closed << file; });
+        run.player.setSaveFile(true);
+        run.player.setSavePath(dir.path());
+        run.player.setSaveInterval(1);
+        run.start(rtsp.url());
+        for (int i = 0; i < 40; ++i) {
+            const int seen = run.images().size();
+            QVERIFY(QTest::qWaitFor([&] { return run.images().size() > seen; }, 10000));
+            if (i % 2)
+                run.player.saveVideo();
+            else
+                run.player.closeVideo();
+        }
+        run.player.stop();
+        QVERIFY(run.waitForFinish());
+        // A name is never used twice, also within one second.
+        QVERIFY(closed.size() >= 10);
+        QCOMPARE(QFileInfo(closed.first()).dir().entryList(QDir::Files).size(), closed.size());
+        for (const QString &file : closed) {
+            if (!probe(file, "v", "packet=flags").isEmpty())
+                QVERIFY(checkVideoFile(file) > 0);
+        }
+    }
+
+    // A recording killed mid-slice keeps what reached the disk.
+    void killedRecordingStillPlays()
+    {
+        QTemporaryDir dir;
+        QProcess tool;
+        tool.start(qEnvironmentVariable("TARN_BINARY_DIR") + "/bin/tarn-tool",
+                   {"record", rtsp.url(), dir.path(), "--seconds", "60"});
+        const QString day = dir.filePath(QDate::currentDate().toString("yyyy-MM-dd"));
+        QVERIFY(QTest::qWaitFor([&] { return !QDir(day).entryList(QDir::Files).isEmpty(); }, 15000));
+        QElapsedTimer writing;
+        writing.start();
+        QVERIFY(QTest::qWaitFor([&] { return writing.elapsed() >= 3000; }, 4000));
+        ::kill(pid_t(tool.processId()), SIGKILL);
+        QVERIFY(tool.waitForFinished(5000));
+        const QStringList files = QDir(day).entryList(QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QVERIFY(checkVideoFile(QDir(day).filePath(files.first())) >= 2.0);
+    }
+
+    void scheduledStop_data()
+    {
+        QTest::addColumn<QDateTime>("saveTime");
+        QTest::addColumn<int>("saveInterval");
+        QTest::addColumn<int>("msLater"); // now = a minute before saveTime, plus this
+        QTest::addColumn<bool>("due");
+        const QDateTime end = QDateTime::currentDateTime().addSecs(60);
+        QTest::newRow("a minute ahead") << end << 0 << 0 << false;
+        QTest::newRow("at the end time") << end << 0 << 60000 << false;
+        QTest::newRow("under a second past") << end << 0 << 60999 << false;
+        QTest::newRow("a whole second past") << end << 0 << 61000 << true;
+        QTest::newRow("slices have no end") << end << 10 << 70000 << false;
+        QTest::newRow("1970 is none") << QDateTime(QDate(1970, 1, 1), QTime(0, 0)) << 0 << 0 << false;
+    }
+    void scheduledStop()
+    {
+        QFETCH(QDateTime, saveTime);
+        QFETCH(int, saveInterval);
+        QFETCH(int, msLater);
+        QFETCH(bool, due);
+        const QDateTime start =
+            saveTime.date().year() == 1970 ? QDateTime::currentDateTime() : saveTime.addSecs(-60);
+        QCOMPARE(Recorder::stopDue(saveTime, saveInterval, start.addMSecs(msLater)), due);
+    }
+
+    void adtsHeader_data()
+    {
+        QTest::addColumn<int>("profile");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QByteArray>("header"); // for a 100-byte payload
+        QTest::newRow("LC 44.1 kHz stereo") << 1 << 44100 << 2 << QByteArray::fromHex("fff150800d7ffc");
+        QTest::newRow("LC 48 kHz mono") << 1 << 48000 << 1 << QByteArray::fromHex("fff14c400d7ffc");
+        QTest::newRow("main 8 kHz 5.1") << 0 << 8000 << 6 << QByteArray::fromHex("fff12d800d7ffc");
+    }
+    void adtsHeader()
+    {
+        QFETCH(int, profile);
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        QFETCH(QByteArray, header);
+        av::CodecParametersPtr parameters(avcodec_parameters_alloc());
+        parameters->codec_id = AV_CODEC_ID_AAC;
+        parameters->profile = profile;
+        parameters->sample_rate = rate;
+        av_channel_layout_default(&parameters->ch_layout, channels);
+        Recorder::AdtsConfig config;
+        QVERIFY(Recorder::adtsConfig(parameters.get(), config));
+        const std::array<uint8_t, 7> bytes = Recorder::adtsHeader(config, 100);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(bytes.data()), 7).toHex(), header.toHex());
+        parameters->codec_id = AV_CODEC_ID_MP3;
+        QVERIFY(!Recorder::adtsConfig(parameters.get(), config));
+    }
+
+    void fileNames()
+    {
+        QCOMPARE(Recorder::aacFileName("/rec/mp4/2024-03-05/Ch1_2024-03-05-14-07-09.mp4"),
+                 QString("/rec/mp4/2024-03-05/Ch1_2024-03-05-14-07-09.aac"));
+        // A relative save path lands under the program's directory, and the file name says so.
+        const QDateTime now(QDate(2024, 3, 5), QTime(14, 7, 9));
+        const QString root = QCoreApplication::applicationDirPath() + "/rec-test";
+        QCOMPARE(Recorder::makeFileName("rec-test", "Ch1", now),
+                 root + "/2024-03-05/Ch1_2024-03-05-14-07-09.mp4");
+        QVERIFY(QFileInfo(root + "/2024-03-05").isDir());
+        QDir(root).removeRecursively();
+    }
+};
+
+QTEST_GUILESS_MAIN(RecordTest)
+#include "tst_media_record.moc"

@@ -223,7 +223,7 @@ bool FFmpegThread::init()
     keepOpenDecisions(taken);
     if (!opened)
         return false;
-    attachRecorder();
+    recorder.attach(source, active);
 
     packet.reset(av_packet_alloc());
     audioStarted = false;
@@ -259,16 +259,7 @@ void FFmpegThread::keepOpenDecisions(const PlayerSettings &taken)
         av_dict_copy(av::out(openOptions), options.get(), 0);
         options = std::move(openOptions);
     }
-    if (active.hardware != taken.hardware)
-        settings.hardware = active.hardware;
-    if (active.saveMp4 != taken.saveMp4)
-        settings.saveMp4 = active.saveMp4;
-    if (active.saveFile != taken.saveFile)
-        settings.saveFile = active.saveFile;
-    if (active.isNetwork != taken.isNetwork)
-        settings.isNetwork = active.isNetwork;
-    if (active.videoFps != taken.videoFps)
-        settings.videoFps = active.videoFps;
+    settings.keepDecisions(taken, active);
 }
 
 // Player thread. The output and the conversion to it; false only when the conversion buffer cannot be
@@ -441,65 +432,11 @@ void FFmpegThread::freeAll()
 }
 
 // --- recording: any thread
-void FFmpegThread::attachRecorder()
-{
-    Recorder::Settings taken{active.saveFile,  active.saveMp4,  active.saveInterval, active.savePath,
-                             active.fileFlag,  active.fileName, active.url,          active.saveTime,
-                             active.playAudio, active.videoFps, AVRational{0, 1}};
-    const AVFormatContext *input = source.session.context();
-    if (const AVCodecContext *codec = source.video.codecContext())
-        taken.codecTimeBase = codec->time_base;
-    recorder.attach(source.videoIndex >= 0 ? input->streams[source.videoIndex] : nullptr,
-                    source.audioIndex >= 0 ? input->streams[source.audioIndex] : nullptr, taken);
-}
-
-void FFmpegThread::initSaveFileName()
-{
-    store(&PlayerSettings::fileName, recorder.nextFileName());
-}
-
-void FFmpegThread::initSave()
-{
-    if (!recorder.enabled())
-        return;
-    if (recorder.saveInterval() > 0) {
-        initSaveFileName();
-        QMetaObject::invokeMethod(this, "startSave", Qt::QueuedConnection);
-    }
-    if (recorder.saveMp4())
-        saveVideoMp4(recorder.fileName());
-    else
-        saveVideoH264(recorder.fileName());
-}
-
-void FFmpegThread::saveVideo()
-{
-    saveSwitching = true;
-    recorder.switchSlice();
-    store(&PlayerSettings::fileName, recorder.fileName());
-    saveSwitching = false;
-}
-
 // --- setters: any thread; what they store acts on the next open
 void FFmpegThread::setUrl(const QString &value)
 {
     QMutexLocker locker(&settingsMutex);
-    settings.url = value;
-    if (value.isEmpty())
-        return;
-    settings.isNetwork = MediaUrl::isNetwork(value);
-    settings.isDevice = MediaUrl::isDevice(value);
-    const MediaUrl::DeviceSuffix suffix = MediaUrl::parseDeviceSuffix(value);
-    if (!suffix.hasSize)
-        return;
-    settings.url = suffix.url;
-    settings.videoWidth = suffix.width;
-    settings.videoHeight = suffix.height;
-    qCDebug(lcMedia) << TIMEMS << settings.fileFlag << "Adjust the size" << value << suffix.sizePart;
-    if (suffix.hasRate) {
-        settings.frameRate = suffix.frameRate;
-        qCDebug(lcMedia) << TIMEMS << settings.fileFlag << "Adjust the FPS" << value << suffix.frameRate;
-    }
+    MediaUrl::applyUrl(settings, value);
 }
 
 void FFmpegThread::setOption(const char *key, const char *value)
@@ -508,13 +445,7 @@ void FFmpegThread::setOption(const char *key, const char *value)
     av_dict_set(av::out(options), key, value, 0);
 }
 
-// --- control: any thread
-void FFmpegThread::pause()
-{
-    paused = true;
-    qCDebug(lcMedia) << "pause " << paused.load();
-}
-
+// Any thread.
 void FFmpegThread::next()
 {
     paused = false;

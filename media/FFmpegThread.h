@@ -93,7 +93,6 @@ protected:
     // Settings the open decided that later opens keep.
     void keepOpenDecisions(const PlayerSettings &taken);
     // Player thread, after an open: hands the input's streams and the recording settings to the recorder.
-    void attachRecorder();
 
     // Player thread. A video packet: rebased, then decoded (or queued in sync mode).
     void handleVideo(AVPacket *pkt);
@@ -179,8 +178,22 @@ signals:
 
 public slots:
     // Recording, from any thread; the recorder locks around each step (see Recorder).
-    void initSaveFileName();
-    void initSave();
+    // A new file name under today's directory.
+    void initSaveFileName() { store(&PlayerSettings::fileName, recorder.nextFileName()); }
+    // The recording of an input that just opened: its first file, and the slice timer when it slices.
+    void initSave()
+    {
+        if (!recorder.enabled())
+            return;
+        if (recorder.saveInterval() > 0) {
+            initSaveFileName();
+            QMetaObject::invokeMethod(this, "startSave", Qt::QueuedConnection);
+        }
+        if (recorder.saveMp4())
+            saveVideoMp4(recorder.fileName());
+        else
+            saveVideoH264(recorder.fileName());
+    }
     void startSave() { saveTimer->start(recorder.saveInterval() * 1000); }
     void stopSave()
     {
@@ -188,7 +201,14 @@ public slots:
         if (saveTimer->isActive())
             saveTimer->stop();
     }
-    void saveVideo();
+    // The next slice (the slice timer).
+    void saveVideo()
+    {
+        saveSwitching = true;
+        recorder.switchSlice();
+        store(&PlayerSettings::fileName, recorder.fileName());
+        saveSwitching = false;
+    }
     void saveVideoMp4(const QString &fileName) { recorder.openMp4(fileName); }
     void saveVideoH264(const QString &fileName) { recorder.openRaw(fileName); }
     void closeVideo() { recorder.close(); }
@@ -251,7 +271,11 @@ public slots:
         openPending = true;
         paused = false;
     }
-    void pause();
+    void pause()
+    {
+        paused = true;
+        qCDebug(lcMedia) << "pause " << paused.load();
+    }
     void next();
     void stop() { stopped = true; }
     void snap()

@@ -133,6 +133,26 @@ void addInputOptions(AVDictionary **options, const PlayerSettings &settings)
     }
 }
 
+void applyUrl(PlayerSettings &settings, const QString &url)
+{
+    settings.url = url;
+    if (url.isEmpty())
+        return;
+    settings.isNetwork = isNetwork(url);
+    settings.isDevice = isDevice(url);
+    const DeviceSuffix suffix = parseDeviceSuffix(url);
+    if (!suffix.hasSize)
+        return;
+    settings.url = suffix.url;
+    settings.videoWidth = suffix.width;
+    settings.videoHeight = suffix.height;
+    qCDebug(lcMedia) << TIMEMS << settings.fileFlag << "Adjust the size" << url << suffix.sizePart;
+    if (suffix.hasRate) {
+        settings.frameRate = suffix.frameRate;
+        qCDebug(lcMedia) << TIMEMS << settings.fileFlag << "Adjust the FPS" << url << suffix.frameRate;
+    }
+}
+
 void applyOpenRules(PlayerSettings &settings)
 {
     if (settings.isDevice)

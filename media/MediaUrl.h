@@ -45,6 +45,10 @@ bool checkConnect(const QString &url, int timeoutMs);
 // unless set here). The time-outs bound every socket wait of the protocol in microseconds.
 void addInputOptions(AVDictionary **options, const PlayerSettings &settings);
 
+// Stores url in settings and classifies it; a device URL's "|WxH|N" suffix becomes the requested size
+// and frame rate, with the "Adjust the size" and "Adjust the FPS" lines. An empty URL only is stored.
+void applyUrl(PlayerSettings &settings, const QString &url);
+
 // What the open step decides from the URL before opening: capture devices always decode in software,
 // and an RTMP input records raw H.264 and AAC.
 void applyOpenRules(PlayerSettings &settings);

@@ -44,4 +44,20 @@ struct PlayerSettings
     QString fileName;
     QDateTime saveTime;
     bool saveMp4 = true;
+
+    // What an open decided (after, from the snapshot before) that later opens keep; a setting the
+    // open left alone keeps whatever a setter stored meanwhile.
+    void keepDecisions(const PlayerSettings &before, const PlayerSettings &after)
+    {
+        if (after.hardware != before.hardware)
+            hardware = after.hardware;
+        if (after.saveMp4 != before.saveMp4)
+            saveMp4 = after.saveMp4;
+        if (after.saveFile != before.saveFile)
+            saveFile = after.saveFile;
+        if (after.isNetwork != before.isNetwork)
+            isNetwork = after.isNetwork;
+        if (after.videoFps != before.videoFps)
+            videoFps = after.videoFps;
+    }
 };

@@ -2,6 +2,8 @@
 
 #include "media/LogTime.h"
 #include "media/MediaLog.h"
+#include "media/PlaybackInput.h"
+#include "media/PlayerSettings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,10 +11,6 @@
 #include <QMutexLocker>
 
 namespace {
-// The MPEG-4 sampling-frequency table of the ADTS header.
-constexpr int kSampleRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                22050, 16000, 12000, 11025, 8000,  7350};
-
 // A file starts at a key frame that has a timestamp; after this many key frames without one it starts
 // anyway and times its packets by their index.
 constexpr int kUntimedKeysBeforeStart = 2;
@@ -41,6 +39,18 @@ Recorder::~Recorder()
     QStringList closed;
     QMutexLocker locker(&mutex);
     closeLocked(closed);
+}
+
+void Recorder::attach(const PlaybackInput &input, const PlayerSettings &active)
+{
+    Settings taken{active.saveFile,  active.saveMp4,  active.saveInterval, active.savePath,
+                   active.fileFlag,  active.fileName, active.url,          active.saveTime,
+                   active.playAudio, active.videoFps, AVRational{0, 1}};
+    if (const AVCodecContext *codec = input.video.codecContext())
+        taken.codecTimeBase = codec->time_base;
+    const AVFormatContext *format = input.session.context();
+    attach(input.videoIndex >= 0 ? format->streams[input.videoIndex] : nullptr,
+           input.audioIndex >= 0 ? format->streams[input.audioIndex] : nullptr, taken);
 }
 
 void Recorder::attach(const AVStream *video, const AVStream *audio, const Settings &taken)
@@ -78,7 +88,7 @@ void Recorder::attach(const AVStream *video, const AVStream *audio, const Settin
         if (audio && taken.playAudio) {
             audioParameters.reset(avcodec_parameters_alloc());
             avcodec_parameters_copy(audioParameters.get(), audio->codecpar);
-            adtsUsable = adtsConfig(audio->codecpar, adts);
+            adtsUsable = AdtsHeader::configFor(audio->codecpar, adts);
             if (!adtsUsable && taken.saveFile && !taken.saveMp4)
                 qCDebug(lcMedia) << TIMEMS << settings.fileFlag << "audio is not AAC, recording video alone"
                                  << avcodec_get_name(audio->codecpar->codec_id);
@@ -459,7 +469,7 @@ void Recorder::writeAudio(const AVPacket *packet)
         return;
     const bool hasHeader = packet->size >= 2 && packet->data[0] == 0xFF && (packet->data[1] & 0xF0) == 0xF0;
     if (!hasHeader) {
-        const std::array<uint8_t, 7> header = adtsHeader(adts, packet->size);
+        const std::array<uint8_t, 7> header = AdtsHeader::header(adts, packet->size);
         audioFile.write(reinterpret_cast<const char *>(header.data()), int(header.size()));
     }
     audioFile.write(reinterpret_cast<const char *>(packet->data), packet->size);
@@ -480,47 +490,4 @@ bool Recorder::stopDue(const QDateTime &saveTime, int saveInterval, const QDateT
 {
     return saveInterval == 0 && saveTime.isValid() && saveTime.date().year() != 1970 &&
            now.secsTo(saveTime) < 0;
-}
-
-bool Recorder::adtsConfig(const AVCodecParameters *parameters, AdtsConfig &config)
-{
-    if (parameters->codec_id != AV_CODEC_ID_AAC)
-        return false;
-    int objectType = parameters->profile >= 0 ? parameters->profile + 1 : 2;
-    int frequencyIndex = -1;
-    int channels = parameters->ch_layout.nb_channels;
-    // The AudioSpecificConfig says it exactly: object type (5 bits), rate index (4), channels (4).
-    const uint8_t *asc = parameters->extradata;
-    if (parameters->extradata_size >= 2 && (asc[0] >> 3) != 31) {
-        objectType = asc[0] >> 3;
-        const int index = ((asc[0] & 7) << 1) | (asc[1] >> 7);
-        if (index < 13)
-            frequencyIndex = index;
-        channels = (asc[1] >> 3) & 0x0F;
-    }
-    if (frequencyIndex < 0) {
-        for (int i = 0; i < 13; ++i) {
-            if (kSampleRates[i] == parameters->sample_rate)
-                frequencyIndex = i;
-        }
-    }
-    if (frequencyIndex < 0)
-        return false;
-    // ADTS carries object types 1 to 4; SBR and PS streams play as their AAC LC core.
-    config.profile = objectType >= 1 && objectType <= 4 ? objectType - 1 : 1;
-    config.frequencyIndex = frequencyIndex;
-    config.channels = channels == 8 ? 7 : qBound(0, channels, 7);
-    return true;
-}
-
-std::array<uint8_t, 7> Recorder::adtsHeader(const AdtsConfig &config, int payloadSize)
-{
-    const int length = payloadSize + 7;
-    return {0xFF,
-            0xF1,
-            uint8_t((config.profile << 6) | (config.frequencyIndex << 2) | (config.channels >> 2)),
-            uint8_t(((config.channels & 3) << 6) | ((length >> 11) & 3)),
-            uint8_t((length >> 3) & 0xFF),
-            uint8_t(((length & 7) << 5) | 0x1F),
-            0xFC};
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/AdtsHeader.h"
 #include "media/AvPointers.h"
 
 #include <QDateTime>
@@ -25,6 +26,9 @@
 // Threads: attach/detach and the writers run on the player thread; the slice switch and the closes may
 // run on any thread. Every public call takes the recorder's mutex, so a write, a slice switch and a
 // close exclude each other. fileClosed is emitted without the mutex held.
+class PlaybackInput;
+struct PlayerSettings;
+
 class Recorder : public QObject
 {
     Q_OBJECT
@@ -46,20 +50,14 @@ public:
         AVRational codecTimeBase{0, 1}; // the video decoder's, for the log line
     };
 
-    // The AAC parameters an ADTS header carries.
-    struct AdtsConfig
-    {
-        int profile = 1;        // audio object type − 1 (1: AAC LC)
-        int frequencyIndex = 4; // index into the MPEG-4 sampling-frequency table
-        int channels = 2;       // channel configuration
-    };
-
     explicit Recorder(QObject *parent = nullptr);
     ~Recorder() override;
 
     // Player thread, after an input opened: its video and audio streams (null when absent) and the
     // settings taken for this open. The stream parameters are copied.
     void attach(const AVStream *video, const AVStream *audio, const Settings &settings);
+    // The same for the player's open input and the snapshot of its settings.
+    void attach(const PlaybackInput &input, const PlayerSettings &active);
     // Player thread, when the input is released: closes what is open and forgets the input.
     void detach();
 
@@ -94,10 +92,6 @@ public:
     static QString makeFileName(const QString &savePath, const QString &fileFlag, const QDateTime &now);
     // A relative directory is taken from the application's directory; made with its parents if missing.
     static QString ensureDir(const QString &path);
-    // The ADTS parameters of an AAC stream; false when the stream is not AAC or the rate has no index.
-    static bool adtsConfig(const AVCodecParameters *parameters, AdtsConfig &config);
-    // The 7-byte ADTS header of one raw AAC frame of payloadSize bytes.
-    static std::array<uint8_t, 7> adtsHeader(const AdtsConfig &config, int payloadSize);
 
 signals:
     // A recording file was closed (the raw mode's AAC file too); path as it was opened.
@@ -125,7 +119,7 @@ private:
     AVRational frameRate{25, 1};
     bool attached = false;
     bool adtsUsable = false;
-    AdtsConfig adts;
+    AdtsHeader::Config adts;
 
     // The open file: an MP4 muxer, or the raw files.
     av::OutputContextPtr outputCtx;

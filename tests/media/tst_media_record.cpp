@@ -323,12 +323,12 @@ private slots:
         parameters->profile = profile;
         parameters->sample_rate = rate;
         av_channel_layout_default(&parameters->ch_layout, channels);
-        Recorder::AdtsConfig config;
-        QVERIFY(Recorder::adtsConfig(parameters.get(), config));
-        const std::array<uint8_t, 7> bytes = Recorder::adtsHeader(config, 100);
+        AdtsHeader::Config config;
+        QVERIFY(AdtsHeader::configFor(parameters.get(), config));
+        const std::array<uint8_t, 7> bytes = AdtsHeader::header(config, 100);
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(bytes.data()), 7).toHex(), header.toHex());
         parameters->codec_id = AV_CODEC_ID_MP3;
-        QVERIFY(!Recorder::adtsConfig(parameters.get(), config));
+        QVERIFY(!AdtsHeader::configFor(parameters.get(), config));
     }
 
     void fileNames()

@@ -1,8 +1,11 @@
 // tarn-bench URL SECONDS: plays URL through FFmpegThread with no window for SECONDS (or until it ends),
 // then runs `ffmpeg -threads 1 -i URL -pix_fmt bgra -f null -` on the same input, and prints the frames
 // per second the engine delivered, the CPU milliseconds per delivered frame of both, and last the line
-// "ratio R" (engine CPU per frame / ffmpeg CPU per frame).
+// "ratio R" (engine CPU per frame / ffmpeg CPU per frame). A capture device (/dev/videoN, for example
+// the virtual camera: LD_PRELOAD=build/lib/libtarn-vcam.so) is read through "v4l2"; when it sends YUYV,
+// the conversion alone is timed too: the engine's converter against swscale's direct YUYV to BGRA.
 #include "media/FFmpegThread.h"
+#include "media/FrameConverter.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -10,6 +13,12 @@
 #include <QProcess>
 #include <QTextStream>
 #include <QTimer>
+
+#include <QThread>
+
+extern "C" {
+#include <libavdevice/avdevice.h>
+}
 
 #include <sys/resource.h>
 
@@ -20,6 +29,66 @@ double cpuMs(int who)
     getrusage(who, &usage);
     return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+// Microseconds per conversion of frame by converter and by one direct swscale call, over rounds.
+void timeYuyvConversion(QTextStream &out, const AVFrame *frame)
+{
+    constexpr int rounds = 200;
+    FrameConverter converter;
+    converter.configure(frame->width, frame->height, 0, SWS_BICUBIC);
+    QImage direct(frame->width, frame->height, QImage::Format_RGB32);
+    av::SwsContextPtr sws(sws_getContext(frame->width, frame->height, AV_PIX_FMT_YUYV422, frame->width,
+                                         frame->height, AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr, nullptr,
+                                         nullptr));
+    uint8_t *data[4] = {direct.bits()};
+    int lines[4] = {int(direct.bytesPerLine())};
+    QElapsedTimer timer;
+    const QImage *image = nullptr;
+    converter.convert(frame, image); // first use makes the scalers
+    timer.start();
+    for (int i = 0; i < rounds; ++i)
+        converter.convert(frame, image);
+    const double engine = timer.nsecsElapsed() / 1000.0 / rounds;
+    timer.restart();
+    for (int i = 0; i < rounds; ++i)
+        sws_scale(sws.get(), frame->data, frame->linesize, 0, frame->height, data, lines);
+    const double swscale = timer.nsecsElapsed() / 1000.0 / rounds;
+    out << "yuyv conversion us/frame " << QString::number(engine, 'f', 1) << " (direct swscale "
+        << QString::number(swscale, 'f', 1) << ", ratio " << QString::number(engine / swscale, 'f', 3)
+        << ")\n";
+}
+
+// The first frame of a capture device that sends YUYV, decoded; null for anything else.
+av::FramePtr firstYuyvFrame(const QString &url)
+{
+    avdevice_register_all();
+    AVFormatContext *opened = nullptr;
+    if (avformat_open_input(&opened, url.toUtf8().constData(), av_find_input_format("v4l2"), nullptr) < 0)
+        return nullptr;
+    av::InputContextPtr input(opened);
+    const AVCodecParameters *parameters = input->streams[0]->codecpar;
+    const AVCodec *codec = avcodec_find_decoder(parameters->codec_id);
+    av::CodecContextPtr decoder(avcodec_alloc_context3(codec));
+    av::PacketPtr packet(av_packet_alloc());
+    av::FramePtr frame(av_frame_alloc());
+    if (!codec || !decoder || avcodec_parameters_to_context(decoder.get(), parameters) < 0 ||
+        avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        return nullptr;
+    for (int tries = 0; tries < 100; ++tries) {
+        const int read = av_read_frame(input.get(), packet.get());
+        if (read == AVERROR(EAGAIN)) {
+            QThread::msleep(5);
+            continue;
+        }
+        if (read < 0)
+            break;
+        const bool sent = avcodec_send_packet(decoder.get(), packet.get()) >= 0;
+        av_packet_unref(packet.get());
+        if (sent && avcodec_receive_frame(decoder.get(), frame.get()) >= 0)
+            return frame->format == AV_PIX_FMT_YUYV422 ? std::move(frame) : nullptr;
+    }
+    return nullptr;
 }
 
 // Discards the player's log lines: the benchmark measures decoding and delivery, not the terminal.
@@ -67,9 +136,14 @@ int main(int argc, char *argv[])
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::SeparateChannels);
     const double childBefore = cpuMs(RUSAGE_CHILDREN);
-    ffmpeg.start("ffmpeg",
-                 {"-hide_banner", "-nostats", "-loglevel", "error", "-progress", "pipe:1", "-threads", "1",
-                  "-i", url, "-t", QString::number(seconds), "-pix_fmt", "bgra", "-f", "null", "-"});
+    const bool device = url.startsWith("/dev/video");
+    QStringList arguments{"-hide_banner", "-nostats", "-loglevel", "error",
+                          "-progress",    "pipe:1",   "-threads",  "1"};
+    if (device)
+        arguments << "-f"
+                  << "v4l2";
+    ffmpeg.start("ffmpeg", arguments + QStringList{"-i", url, "-t", QString::number(seconds), "-pix_fmt",
+                                                   "bgra", "-f", "null", "-"});
     ffmpeg.waitForFinished(-1);
     const double ffmpegCpu = cpuMs(RUSAGE_CHILDREN) - childBefore;
     qint64 ffmpegFrames = 0;
@@ -90,5 +164,9 @@ int main(int argc, char *argv[])
     out << "ffmpeg frames " << ffmpegFrames << "\n";
     out << "ffmpeg cpu ms/frame " << QString::number(ffmpegPerFrame, 'f', 3) << "\n";
     out << "ratio " << QString::number(enginePerFrame / ffmpegPerFrame, 'f', 3) << "\n";
+    if (device) {
+        if (const av::FramePtr frame = firstYuyvFrame(url))
+            timeYuyvConversion(out, frame.get());
+    }
     return 0;
 }

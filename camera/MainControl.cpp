@@ -1,5 +1,7 @@
 #include "camera/MainControl.h"
 
+#include "capture/CameraName.h"
+
 #include "app/AppGlobals.h"
 #include "camera/CameraDeviceList.h"
 #include "camera/SyncTaskOne.h"
@@ -110,7 +112,7 @@ void MainControl::slotSearchDevice()
         qDebug() << "deviceName:" << device.deviceName;
         qDebug() << "description:" << device.description;
         qDebug() << "position:" << device.position;
-        if (device.description == uvcCameraDescription)
+        if (CameraName::matches(device.description, uvcCameraDescription))
             found = true;
     }
 

@@ -14,6 +14,8 @@
 namespace {
 const char kClassDir[] = "/sys/class/video4linux";
 const char kCharDir[] = "/sys/dev/char/81:";
+// Where the two places live in the private folder: the same paths without "/sys".
+const char kClassCopy[] = "/class/video4linux";
 const char kUsbDevice[] = "/devices/pci0000:00/0000:00:14.0/usb1/1-1";
 
 void makeDirs(const std::string &path)
@@ -28,7 +30,7 @@ void writeFile(const std::string &path, const std::string &text)
     const int fd = RealCalls::get().open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return;
-    const ssize_t written = ::write(fd, text.data(), text.size());
+    const ssize_t written = RealCalls::get().write(fd, text.data(), text.size());
     (void)written;
     RealCalls::get().close(fd);
 }
@@ -52,7 +54,7 @@ SysfsTree::SysfsTree(std::string cardName, std::string serial) : card(std::move(
     root = folder;
     const std::string usb = root + kUsbDevice;
     makeDirs(usb + "/1-1:1.0");
-    makeDirs(root + kClassDir);
+    makeDirs(root + kClassCopy);
     makeDirs(root + "/dev/char");
     const std::string product = card.substr(0, card.find(": "));
     writeFile(usb + "/idVendor", "2bdf\n");
@@ -74,7 +76,8 @@ SysfsTree::SysfsTree(std::string cardName, std::string serial) : card(std::move(
             if (entry->d_name[0] == '.')
                 continue;
             const std::string name = entry->d_name;
-            ::symlink((std::string(kClassDir) + "/" + name).c_str(), (root + kClassDir + "/" + name).c_str());
+            ::symlink((std::string(kClassDir) + "/" + name).c_str(),
+                      (root + kClassCopy + "/" + name).c_str());
         }
         ::closedir(dir);
     }
@@ -118,9 +121,9 @@ void SysfsTree::publish(int node)
     writeFile(dir + "/uevent", "MAJOR=81\nMINOR=" + std::to_string(node) + "\nDEVNAME=" + name + "\n");
     ::symlink("../../../1-1:1.0", (dir + "/device").c_str());
     const std::string target = std::string("../..") + kUsbDevice + "/1-1:1.0/video4linux/" + name;
-    ::unlink((root + kClassDir + "/" + name).c_str());
+    ::unlink((root + kClassCopy + "/" + name).c_str());
     ::unlink((root + "/dev/char/81:" + std::to_string(node)).c_str());
-    ::symlink(target.c_str(), (root + kClassDir + "/" + name).c_str());
+    ::symlink(target.c_str(), (root + kClassCopy + "/" + name).c_str());
     ::symlink(target.c_str(), (root + "/dev/char/81:" + std::to_string(node)).c_str());
 }
 
@@ -129,7 +132,7 @@ void SysfsTree::withdraw(int node)
     if (root.empty())
         return;
     const std::string name = "video" + std::to_string(node);
-    ::unlink((root + kClassDir + "/" + name).c_str());
+    ::unlink((root + kClassCopy + "/" + name).c_str());
     ::unlink((root + "/dev/char/81:" + std::to_string(node)).c_str());
     ::nftw((interfaceDir() + "/video4linux/" + name).c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }

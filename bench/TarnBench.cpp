@@ -85,8 +85,18 @@ av::FramePtr firstYuyvFrame(const QString &url)
             break;
         const bool sent = avcodec_send_packet(decoder.get(), packet.get()) >= 0;
         av_packet_unref(packet.get());
-        if (sent && avcodec_receive_frame(decoder.get(), frame.get()) >= 0)
-            return frame->format == AV_PIX_FMT_YUYV422 ? std::move(frame) : nullptr;
+        // A copy of its own: the decoded picture lies in a buffer of the device, gone with the input.
+        if (!sent || avcodec_receive_frame(decoder.get(), frame.get()) < 0)
+            continue;
+        if (frame->format != AV_PIX_FMT_YUYV422)
+            return nullptr;
+        av::FramePtr copy(av_frame_alloc());
+        copy->format = frame->format;
+        copy->width = frame->width;
+        copy->height = frame->height;
+        if (av_frame_get_buffer(copy.get(), 0) < 0 || av_frame_copy(copy.get(), frame.get()) < 0)
+            return nullptr;
+        return copy;
     }
     return nullptr;
 }

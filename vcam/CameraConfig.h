@@ -12,6 +12,7 @@
 //   TARN_VCAM_SERIAL   USB serial number, or "none" for a device without one (TV2026A0001)
 //   TARN_VCAM_FAULT    EACCES or EBUSY: opens of the node fail so (read at each open)
 //   TARN_VCAM_CONTROL  path of a FIFO taking the lines "unplug", "plug", "stall", "resume"
+// Format, size and rate are read again at each "plug".
 struct CameraConfig
 {
     int node = 0;

@@ -211,8 +211,9 @@ void VirtualCamera::plug()
     if (device)
         return;
     // As a real replug often does, the camera comes back as the next node.
+    // Its format, size and rate are read again: a test or a person can plug in another kind of camera.
     ++lastNode;
-    device = std::make_shared<VirtualDevice>(config, lastNode);
+    device = std::make_shared<VirtualDevice>(CameraConfig::fromEnvironment(), lastNode);
     tree.publish(lastNode);
 }
 

@@ -42,6 +42,8 @@ CameraConfig CameraConfig::fromEnvironment()
     }
     if (const char *serial = env("TARN_VCAM_SERIAL"))
         config.serial = strcasecmp(serial, "none") ? serial : "";
+    if (const char *stamp = env("TARN_VCAM_STAMP"))
+        config.stamp = std::strcmp(stamp, "1") == 0;
     if (const char *control = env("TARN_VCAM_CONTROL"))
         config.controlPath = control;
     return config;

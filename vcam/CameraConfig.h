@@ -11,6 +11,7 @@
 //   TARN_VCAM_FPS      frames per second (25)
 //   TARN_VCAM_SERIAL   USB serial number, or "none" for a device without one (TV2026A0001)
 //   TARN_VCAM_FAULT    EACCES or EBUSY: opens of the node fail so (read at each open)
+//   TARN_VCAM_STAMP    1: every frame carries its capture time in its top rows (FramePainter)
 //   TARN_VCAM_CONTROL  path of a FIFO taking the lines "unplug", "plug", "stall", "resume"
 // Format, size and rate are read again at each "plug".
 struct CameraConfig
@@ -23,6 +24,7 @@ struct CameraConfig
     uint32_t fps = 25;
     std::string serial = "TV2026A0001";
     std::string controlPath;
+    bool stamp = false; // TARN_VCAM_STAMP=1: capture times painted into the picture (FramePainter)
 
     static CameraConfig fromEnvironment();
     // The errno an open fails with now (TARN_VCAM_FAULT); 0 when opens succeed.

@@ -106,11 +106,18 @@ size_t FramePainter::encodeJpeg(uint8_t *out, size_t capacity)
     return used;
 }
 
-size_t FramePainter::paint(uint32_t sequence, uint8_t *out, size_t capacity)
+size_t FramePainter::paint(uint32_t sequence, uint8_t *out, size_t capacity, int64_t stampNs)
 {
     if (width == 0)
         return 0;
     paintLuma(sequence);
+    if (stampNs >= 0 && width >= 256 && height >= 4) {
+        for (uint32_t bit = 0; bit < 64; ++bit) {
+            const uint8_t value = (uint64_t(stampNs) >> (63 - bit)) & 1 ? 255 : 0;
+            for (uint32_t y = 0; y < 4; ++y)
+                std::memset(luma.data() + size_t(y) * width + bit * 4, value, 4);
+        }
+    }
     const size_t pixels = size_t(width) * height;
     switch (format) {
     case V4L2_PIX_FMT_GREY:

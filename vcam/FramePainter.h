@@ -22,8 +22,11 @@ public:
 
     // False when the format cannot be painted (an encoder that does not open).
     bool setFormat(uint32_t pixelFormat, uint32_t width, uint32_t height, uint32_t fps);
-    // Paints frame number sequence into out (capacity bytes); the bytes used, 0 on failure.
-    size_t paint(uint32_t sequence, uint8_t *out, size_t capacity);
+    // Paints frame number sequence into out (capacity bytes); the bytes used, 0 on failure. With
+    // stamping on, the top four rows carry stampNs (the capture time, CLOCK_MONOTONIC) as 64 blocks,
+    // each 4 pixels wide, black for 0 and white for 1, most significant bit first: it survives the
+    // conversions, so a program can time a frame from capture to screen.
+    size_t paint(uint32_t sequence, uint8_t *out, size_t capacity, int64_t stampNs = -1);
 
 private:
     void paintLuma(uint32_t sequence);

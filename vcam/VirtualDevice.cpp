@@ -832,7 +832,8 @@ void VirtualDevice::frameLoop()
         uint8_t *data = memory + index * stride;
         const size_t capacity = current.sizeimage;
         lock.unlock();
-        const size_t used = painter.paint(frameNumber, data, capacity);
+        const int64_t stampNs = config.stamp ? int64_t(now.tv_sec) * 1000000000 + now.tv_nsec : -1;
+        const size_t used = painter.paint(frameNumber, data, capacity, stampNs);
         lock.lock();
         Buffer &buffer = buffers[index];
         buffer.queued = false;

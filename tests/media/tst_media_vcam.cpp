@@ -53,7 +53,8 @@ private slots:
         QTest::newRow("YUYV 256x192") << QByteArray("YUYV") << QByteArray("256x192") << "256x192";
         QTest::newRow("MJPEG 384x288") << QByteArray("MJPEG") << QByteArray("384x288") << "384x288";
         QTest::newRow("MJPEG 256x384") << QByteArray("MJPEG") << QByteArray("256x384") << "256x384";
-        QTest::newRow("size not offered: the device's") << QByteArray("YUYV") << QByteArray("256x192") << "640x480";
+        QTest::newRow("size not offered: the device's")
+            << QByteArray("YUYV") << QByteArray("256x192") << "640x480";
     }
     void plays()
     {

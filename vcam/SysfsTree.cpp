@@ -2,6 +2,8 @@
 
 #include "RealCalls.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,8 +50,9 @@ int removeEntry(const char *path, const struct stat *, int, struct FTW *)
 
 SysfsTree::SysfsTree(std::string cardName, std::string serial) : card(std::move(cardName))
 {
-    char folder[] = "/tmp/tarn-vcam-XXXXXX";
-    if (!::mkdtemp(folder))
+    removeAbandoned();
+    std::string folder = "/tmp/tarn-vcam-" + std::to_string(::getpid()) + "-XXXXXX";
+    if (!::mkdtemp(&folder[0]))
         return;
     root = folder;
     const std::string usb = root + kUsbDevice;
@@ -89,6 +92,21 @@ SysfsTree::SysfsTree(std::string cardName, std::string serial) : card(std::move(
         }
         ::closedir(dir);
     }
+}
+
+void SysfsTree::removeAbandoned()
+{
+    // The folders of processes that ended without their exit handlers (killed, crashed).
+    DIR *dir = RealCalls::get().opendir("/tmp");
+    if (!dir)
+        return;
+    while (const dirent *entry = ::readdir(dir)) {
+        int pid = 0;
+        if (std::sscanf(entry->d_name, "tarn-vcam-%d-", &pid) == 1 && pid > 0 && ::kill(pid, 0) != 0 &&
+            errno == ESRCH)
+            ::nftw((std::string("/tmp/") + entry->d_name).c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+    }
+    ::closedir(dir);
 }
 
 SysfsTree::~SysfsTree()

@@ -27,6 +27,7 @@ public:
 
 private:
     std::string interfaceDir() const;
+    static void removeAbandoned();
 
     std::string root; // the private folder; empty when it could not be made
     std::string card;

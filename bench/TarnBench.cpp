@@ -7,7 +7,11 @@
 // With --audio the engine also plays the sound (on the default output; start a sound server first) and
 // prints how far the picture runs ahead of the sound early on and at the end, and the drift between them.
 // With --record DIR the player records the input into DIR (one MP4) while it plays.
+// A capture device (/dev/videoN, for example the virtual camera: LD_PRELOAD=build/lib/libtarn-vcam.so) is
+// read through "v4l2"; when it sends YUYV, the conversion alone is timed too: the engine's converter
+// against swscale's direct YUYV to BGRA.
 #include "BenchPlayer.h"
+#include "media/FrameConverter.h"
 #include "media/Recorder.h"
 
 #include <QCoreApplication>
@@ -16,7 +20,12 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTextStream>
+#include <QThread>
 #include <QTimer>
+
+extern "C" {
+#include <libavdevice/avdevice.h>
+}
 
 #include <atomic>
 
@@ -29,6 +38,76 @@ double cpuMs(int who)
     getrusage(who, &usage);
     return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+// Microseconds per conversion of frame by converter and by one direct swscale call, over rounds.
+void timeYuyvConversion(QTextStream &out, const AVFrame *frame)
+{
+    constexpr int rounds = 200;
+    FrameConverter converter;
+    converter.configure(frame->width, frame->height, 0, SWS_BICUBIC);
+    QImage direct(frame->width, frame->height, QImage::Format_RGB32);
+    av::SwsContextPtr sws(sws_getContext(frame->width, frame->height, AV_PIX_FMT_YUYV422, frame->width,
+                                         frame->height, AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr, nullptr,
+                                         nullptr));
+    uint8_t *data[4] = {direct.bits()};
+    int lines[4] = {int(direct.bytesPerLine())};
+    QElapsedTimer timer;
+    const QImage *image = nullptr;
+    converter.convert(frame, image); // first use makes the scalers
+    timer.start();
+    for (int i = 0; i < rounds; ++i)
+        converter.convert(frame, image);
+    const double engine = timer.nsecsElapsed() / 1000.0 / rounds;
+    timer.restart();
+    for (int i = 0; i < rounds; ++i)
+        sws_scale(sws.get(), frame->data, frame->linesize, 0, frame->height, data, lines);
+    const double swscale = timer.nsecsElapsed() / 1000.0 / rounds;
+    out << "yuyv conversion us/frame " << QString::number(engine, 'f', 1) << " (direct swscale "
+        << QString::number(swscale, 'f', 1) << ", ratio " << QString::number(engine / swscale, 'f', 3)
+        << ")\n";
+}
+
+// The first frame of a capture device that sends YUYV, decoded; null for anything else.
+av::FramePtr firstYuyvFrame(const QString &url)
+{
+    avdevice_register_all();
+    AVFormatContext *opened = nullptr;
+    if (avformat_open_input(&opened, url.toUtf8().constData(), av_find_input_format("v4l2"), nullptr) < 0)
+        return nullptr;
+    av::InputContextPtr input(opened);
+    const AVCodecParameters *parameters = input->streams[0]->codecpar;
+    const AVCodec *codec = avcodec_find_decoder(parameters->codec_id);
+    av::CodecContextPtr decoder(avcodec_alloc_context3(codec));
+    av::PacketPtr packet(av_packet_alloc());
+    av::FramePtr frame(av_frame_alloc());
+    if (!codec || !decoder || avcodec_parameters_to_context(decoder.get(), parameters) < 0 ||
+        avcodec_open2(decoder.get(), codec, nullptr) < 0)
+        return nullptr;
+    for (int tries = 0; tries < 100; ++tries) {
+        const int read = av_read_frame(input.get(), packet.get());
+        if (read == AVERROR(EAGAIN)) {
+            QThread::msleep(5);
+            continue;
+        }
+        if (read < 0)
+            break;
+        const bool sent = avcodec_send_packet(decoder.get(), packet.get()) >= 0;
+        av_packet_unref(packet.get());
+        // A copy of its own: the decoded picture lies in a buffer of the device, gone with the input.
+        if (!sent || avcodec_receive_frame(decoder.get(), frame.get()) < 0)
+            continue;
+        if (frame->format != AV_PIX_FMT_YUYV422)
+            return nullptr;
+        av::FramePtr copy(av_frame_alloc());
+        copy->format = frame->format;
+        copy->width = frame->width;
+        copy->height = frame->height;
+        if (av_frame_get_buffer(copy.get(), 0) < 0 || av_frame_copy(copy.get(), frame.get()) < 0)
+            return nullptr;
+        return copy;
+    }
+    return nullptr;
 }
 
 // Discards the player's log lines: the benchmark measures decoding and delivery, not the terminal.
@@ -95,13 +174,18 @@ int main(int argc, char *argv[])
     }
     const double enginePerFrame = engineCpu / frames;
 
+    const bool device = url.startsWith("/dev/video");
     // Runs ffmpeg on the input with extra output options; its CPU milliseconds.
     const auto runFfmpeg = [&](QProcess &ffmpeg, const QStringList &limit) {
         ffmpeg.setProcessChannelMode(QProcess::SeparateChannels);
         const double childBefore = cpuMs(RUSAGE_CHILDREN);
-        ffmpeg.start("ffmpeg", QStringList{"-hide_banner", "-nostats", "-loglevel", "error", "-progress",
-                                           "pipe:1", "-threads", "1", "-i", url} +
-                                   limit + QStringList{"-pix_fmt", "bgra", "-f", "null", "-"});
+        QStringList arguments{"-hide_banner", "-nostats", "-loglevel", "error",
+                              "-progress",    "pipe:1",   "-threads",  "1"};
+        if (device)
+            arguments << "-f"
+                      << "v4l2";
+        ffmpeg.start("ffmpeg", arguments + QStringList{"-i", url} + limit +
+                                   QStringList{"-pix_fmt", "bgra", "-f", "null", "-"});
         ffmpeg.waitForFinished(-1);
         return cpuMs(RUSAGE_CHILDREN) - childBefore;
     };
@@ -133,6 +217,10 @@ int main(int argc, char *argv[])
         out << "picture ahead of sound at 2-3 s ms " << QString::number(player.early.value(), 'f', 1) << "\n";
         out << "picture ahead of sound at end ms " << QString::number(player.late.value(), 'f', 1) << "\n";
         out << "av drift ms " << QString::number(player.late.value() - player.early.value(), 'f', 1) << "\n";
+    }
+    if (device) {
+        if (const av::FramePtr frame = firstYuyvFrame(url))
+            timeYuyvConversion(out, frame.get());
     }
     out << "ratio " << QString::number(enginePerFrame / ffmpegPerFrame, 'f', 3) << "\n";
     return 0;

@@ -1,5 +1,6 @@
 #pragma once
-// The camera session's logging category: search, open, reconnect, commands and the property refresh.
+// The camera's logging category: the session (search, open, reconnect, commands, property refresh) and
+// the camera libraries (the devices they find, the commands they send).
 // QT_LOGGING_RULES="tarn.camera.debug=false" quiets it.
 
 #include <QLoggingCategory>

@@ -1,5 +1,7 @@
 #include "camera/MainControl.h"
 
+#include "capture/CameraName.h"
+
 #include "app/AppGlobals.h"
 #include "camera/CameraDeviceList.h"
 #include "camera/CameraLog.h"
@@ -111,7 +113,7 @@ void MainControl::slotSearchDevice()
         qCDebug(lcCamera) << "deviceName:" << device.deviceName;
         qCDebug(lcCamera) << "description:" << device.description;
         qCDebug(lcCamera) << "position:" << device.position;
-        if (device.description == uvcCameraDescription)
+        if (CameraName::matches(device.description, uvcCameraDescription))
             found = true;
     }
 

@@ -1,5 +1,7 @@
 #include "capture/V4l2DeviceDirectory.h"
 
+#include "capture/CameraName.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -72,7 +74,7 @@ QVector<V4l2DeviceDirectory::Node> V4l2DeviceDirectory::nodes() const
 std::optional<V4l2DeviceDirectory::Node> V4l2DeviceDirectory::findCaptureNode(const QString &cardName) const
 {
     for (const Node &node : nodes()) {
-        if (node.cardName == cardName && node.index == 0)
+        if (node.index == 0 && CameraName::matches(node.cardName, cardName))
             return node;
     }
     return std::nullopt;

@@ -25,7 +25,8 @@ public:
 
     // All nodes, ordered by their number (video2 before video10).
     QVector<Node> nodes() const;
-    // The capture node whose card name is exactly cardName: the lowest-numbered one with index 0.
+    // The capture node whose card name is cardName, or ends in ": " and cardName (CameraName): the
+    // lowest-numbered one with index 0.
     std::optional<Node> findCaptureNode(const QString &cardName) const;
 
 private:

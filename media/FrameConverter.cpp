@@ -62,6 +62,8 @@ bool FrameConverter::configure(int w, int h, int rotation, int swsFlags)
 void FrameConverter::clear()
 {
     swsCtx.reset();
+    unpackCtx.reset();
+    planar.reset();
     pool.clear();
     rotateSource = QImage();
     freeRotation = QImage();
@@ -76,8 +78,30 @@ FrameConverter::Result FrameConverter::convert(const AVFrame *frame, const QImag
         return Result::Failed;
     // The source follows each frame's own size and format, so a stream that changes either mid-way still
     // converts; the destination is always the configured size.
-    swsCtx.reset(sws_getCachedContext(swsCtx.release(), frame->width, frame->height,
-                                      AVPixelFormat(frame->format), width, height, AV_PIX_FMT_BGRA, flags,
+    const AVFrame *source = frame;
+    if (frame->format == AV_PIX_FMT_YUYV422) {
+        if (!planar || planar->width != frame->width || planar->height != frame->height) {
+            planar.reset(av_frame_alloc());
+            if (!planar)
+                return Result::Failed;
+            planar->format = AV_PIX_FMT_YUV422P;
+            planar->width = frame->width;
+            planar->height = frame->height;
+            if (av_frame_get_buffer(planar.get(), 0) < 0) {
+                planar.reset();
+                return Result::Failed;
+            }
+        }
+        unpackCtx.reset(sws_getCachedContext(unpackCtx.release(), frame->width, frame->height,
+                                             AV_PIX_FMT_YUYV422, frame->width, frame->height,
+                                             AV_PIX_FMT_YUV422P, SWS_POINT, nullptr, nullptr, nullptr));
+        if (!unpackCtx || sws_scale(unpackCtx.get(), frame->data, frame->linesize, 0, frame->height,
+                                    planar->data, planar->linesize) < 0)
+            return Result::Failed;
+        source = planar.get();
+    }
+    swsCtx.reset(sws_getCachedContext(swsCtx.release(), source->width, source->height,
+                                      AVPixelFormat(source->format), width, height, AV_PIX_FMT_BGRA, flags,
                                       nullptr, nullptr, nullptr));
     if (!swsCtx)
         return Result::Failed;
@@ -91,7 +115,7 @@ FrameConverter::Result FrameConverter::convert(const AVFrame *frame, const QImag
 
     dstData[0] = target->bits();
     dstLinesize[0] = int(target->bytesPerLine());
-    if (sws_scale(swsCtx.get(), frame->data, frame->linesize, 0, frame->height, dstData, dstLinesize) < 0)
+    if (sws_scale(swsCtx.get(), source->data, source->linesize, 0, source->height, dstData, dstLinesize) < 0)
         return Result::Failed;
 
     if (rotate == 0) {

@@ -2,14 +2,35 @@
 
 #include "camera/v4l2/SystemV4l2Io.h"
 
+#include "camera/CameraLog.h"
+#include "capture/CameraName.h"
+
 #include <QMutexLocker>
 
+#include <cerrno>
 #include <cstring>
 #include <linux/videodev2.h>
 #include <set>
 #include <string>
 
 namespace {
+QString openFailure(int error)
+{
+    switch (error) {
+    case EACCES:
+        return QStringLiteral("permission denied: the user must be in the \"video\" group");
+    case EBUSY:
+        return QStringLiteral("busy: another program is using the camera");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+QString controlName(unsigned int id)
+{
+    return id == V4L2_CID_CONTRAST ? QStringLiteral("contrast") : QStringLiteral("saturation");
+}
+
 bool canCapture(const v4l2_capability &cap)
 {
     const quint32 caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
@@ -67,11 +88,19 @@ bool V4l2Camera::open()
     const QString wanted = QString::fromUtf8(selectedName);
     for (const V4l2DeviceDirectory::Node &node : directory.nodes()) {
         // A UVC camera's second node (index 1) carries metadata only.
-        if (node.cardName != wanted || node.index > 0)
+        if (node.index > 0 || !CameraName::matches(node.cardName, wanted))
             continue;
         const int handle = io->open(node.devicePath);
-        if (handle < 0)
+        if (handle < 0) {
+            const int error = errno;
+            if (reportedOpenErrors.value(node.devicePath) != error) {
+                reportedOpenErrors.insert(node.devicePath, error);
+                qCWarning(lcCamera).noquote()
+                    << "Cannot open" << node.devicePath << "(" + node.cardName + "):" << openFailure(error);
+            }
             continue;
+        }
+        reportedOpenErrors.remove(node.devicePath);
 
         v4l2_capability cap;
         std::memset(&cap, 0, sizeof cap);
@@ -89,8 +118,9 @@ bool V4l2Camera::open()
         fd.store(handle);
         frameWidth.store(int(format.fmt.pix.width));
         frameHeight.store(int(format.fmt.pix.height));
-        name.store(intern(selectedName));
+        name.store(intern(node.cardName.toUtf8()));
         serial.store(intern(node.usbSerial.toUtf8()));
+        readRangesLocked();
         readControlsLocked();
         return true;
     }
@@ -131,8 +161,34 @@ bool V4l2Camera::setControl(unsigned int id, int value)
     const int handle = fd.load();
     if (handle < 0)
         return false;
+    const Range range = ranges.value(id);
+    if (range.known && (value < range.minimum || value > range.maximum)) {
+        if (!reportedOutOfRange.contains({id, value})) {
+            reportedOutOfRange.insert({id, value});
+            qCWarning(lcCamera).noquote()
+                << QStringLiteral("Not sent: %1 %2 is outside the camera's range %3..%4")
+                       .arg(controlName(id))
+                       .arg(value)
+                       .arg(range.minimum)
+                       .arg(range.maximum);
+        }
+        return false;
+    }
     v4l2_control control{id, value};
     return io->ioctl(handle, VIDIOC_S_CTRL, &control) >= 0;
+}
+
+void V4l2Camera::readRangesLocked()
+{
+    ranges.clear();
+    reportedOutOfRange.clear();
+    for (const unsigned int id : {unsigned(V4L2_CID_CONTRAST), unsigned(V4L2_CID_SATURATION)}) {
+        v4l2_queryctrl query;
+        std::memset(&query, 0, sizeof query);
+        query.id = id;
+        if (io->ioctl(fd.load(), VIDIOC_QUERYCTRL, &query) >= 0 && !(query.flags & V4L2_CTRL_FLAG_DISABLED))
+            ranges.insert(id, Range{true, query.minimum, query.maximum});
+    }
 }
 
 bool V4l2Camera::refresh()
@@ -140,15 +196,7 @@ bool V4l2Camera::refresh()
     QMutexLocker locker(&mutex);
     if (fd.load() < 0)
         return false;
-    const bool controlsRead = readControlsLocked();
-    // The serial lives in sysfs; read it again in case the node now belongs to another device.
-    for (const V4l2DeviceDirectory::Node &node : directory.nodes()) {
-        if (node.node == openNode) {
-            serial.store(intern(node.usbSerial.toUtf8()));
-            break;
-        }
-    }
-    return controlsRead;
+    return readControlsLocked();
 }
 
 bool V4l2Camera::readControlsLocked()

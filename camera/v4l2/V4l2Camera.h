@@ -4,7 +4,10 @@
 #include "capture/V4l2DeviceDirectory.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QMutex>
+#include <QPair>
+#include <QSet>
 
 #include <atomic>
 #include <memory>
@@ -35,10 +38,13 @@ public:
     // Any thread; takes the camera's mutex.
     void setBackend(V4l2DeviceDirectory directory, std::shared_ptr<V4l2Io> io);
 
-    // The card name later opens look for (exact match, case included). Does not touch an open camera.
+    // The name later opens look for: the card name itself or the part after its last ": " (CameraName),
+    // case included. Does not touch an open camera.
     void select(const QByteArray &cardName);
-    // Opens the first video-capture node whose card name is the selected one, reads its current capture
-    // size, its controls and its USB serial number. True when open (also when it already was).
+    // Opens the first video-capture node whose card name matches the selected one, reads its current
+    // capture size, its controls with their ranges and its USB serial number. A matching node that
+    // cannot be opened is reported in one log line (once, until its reason changes) and passed over.
+    // True when open (also when it already was).
     bool open();
     void close();
     bool isOpen() const { return fd.load() >= 0; }
@@ -46,19 +52,21 @@ public:
     // Current capture size of the open camera; 0 when closed.
     int width() const { return frameWidth.load(); }
     int height() const { return frameHeight.load(); }
-    // The open camera's card name (the name the capture layer knows it by); "" when closed.
+    // The open camera's full card name (the name the capture layer knows it by); "" when closed.
     const char *friendlyName() const { return name.load(); }
 
-    // Sets a control on the open camera; false when closed or when the device refuses it.
+    // Sets a control on the open camera; false when closed, when the device refuses it, or when the value
+    // lies outside the control's range read at open (then nothing is sent: the device would clamp it
+    // into another command; logged once per control and value).
     bool setContrast(int value);
     bool setSaturation(int value);
-    // Reads contrast, saturation and the serial number back from the open camera; false when closed
-    // or when the device did not answer (the getters then keep their previous values).
+    // Reads contrast and saturation back from the open camera; false when closed or when the device did
+    // not answer (the getters then keep their previous values). The serial number was read at open.
     bool refresh();
     // Values of the last refresh (or of the open).
     int contrast() const { return contrastValue.load(); }
     int saturation() const { return saturationValue.load(); }
-    // Serial number of the camera's USB device; "" when unknown.
+    // Serial number of the camera's USB device, read at open; "" when unknown.
     const char *serialNumber() const { return serial.load(); }
 
 private:
@@ -67,12 +75,23 @@ private:
     void closeLocked();
     bool setControl(unsigned int id, int value);
     bool readControlsLocked();
+    void readRangesLocked();
+
+    struct Range
+    {
+        bool known = false;
+        int minimum = 0;
+        int maximum = 0;
+    };
 
     mutable QMutex mutex; // guards the device: directory, io, openNode and every device call
     V4l2DeviceDirectory directory;
     std::shared_ptr<V4l2Io> io;
     QByteArray selectedName;
-    QString openNode; // "video0" while open
+    QString openNode;                       // "video0" while open
+    QHash<QString, int> reportedOpenErrors; // node path -> errno already logged
+    QHash<unsigned int, Range> ranges;      // control id -> range, read at open
+    QSet<QPair<unsigned int, int>> reportedOutOfRange;
 
     std::atomic<int> fd{-1};
     std::atomic<int> frameWidth{0};

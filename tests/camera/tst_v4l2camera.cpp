@@ -1,5 +1,7 @@
 // The V4L2 camera library, driven through the vendor functions against a sysfs tree in a temporary
-// folder and a model of the device nodes' ioctls.
+// folder and a model of the device nodes' ioctls: the choice among many nodes, which the one virtual
+// camera cannot show. Commands, ranges, refresh and unplug run against the virtual camera
+// (tst_v4l2device).
 #include "FakeV4l2Io.h"
 
 #include "camera/UVCCameraSDK.h"
@@ -167,64 +169,6 @@ private slots:
         QCOMPARE(QByteArray(UVC_CAMERA_GetFriendlyName()), QByteArray());
         QCOMPARE(io->record().openNow, 0); // whatever was opened was closed again
         QCOMPARE(UVC_CAMERA_SetContrast(5), -1);
-    }
-
-    void controls_areSetAndReadBack_data()
-    {
-        QTest::addColumn<bool>("contrast"); // else saturation
-        QTest::addColumn<int>("value");
-        QTest::newRow("record: contrast 0") << true << 0;
-        QTest::newRow("tracking: contrast 2") << true << 2;
-        QTest::newRow("FFC: contrast 4") << true << 4;
-        QTest::newRow("palette: contrast 5") << true << 5;
-        QTest::newRow("zoom 1.3X: saturation 13") << false << 13;
-        QTest::newRow("zoom 4.0X: saturation 40") << false << 40;
-    }
-
-    void controls_areSetAndReadBack()
-    {
-        QFETCH(bool, contrast);
-        QFETCH(int, value);
-        QVERIFY(UVC_CAMERA_OpenUVC());
-        QCOMPARE(UVC_CAMERA_GetSaturation(), 64); // read when opened
-
-        const quint32 id = contrast ? V4L2_CID_CONTRAST : V4L2_CID_SATURATION;
-        QCOMPARE(contrast ? UVC_CAMERA_SetContrast(value) : UVC_CAMERA_SetSaturation(value), 0);
-        QCOMPARE(io->record().writes,
-                 QStringList{QStringLiteral("%1 %2=%3").arg(dev("video0")).arg(id).arg(value)});
-        QCOMPARE(io->device(dev("video0")).controls.value(id), value);
-
-        QCOMPARE(UVC_CAMERA_GetSaturation(), 64); // until the next refresh
-        QCOMPARE(UVC_CAMERA_RefreshProperties(), 0);
-        QCOMPARE(UVC_CAMERA_GetSaturation(), contrast ? 64 : value);
-        QCOMPARE(V4l2Camera::instance().contrast(), contrast ? value : 32);
-    }
-
-    void refresh_readsWhatTheDeviceNowHolds()
-    {
-        QVERIFY(UVC_CAMERA_OpenUVC());
-        const char *before = UVC_CAMERA_GetSN();
-        FakeV4l2Io::Device device = io->device(dev("video0"));
-        device.controls[V4L2_CID_SATURATION] = 27;
-        io->addDevice(dev("video0"), device);
-        QVERIFY(writeFile(usbPath("1-1/serial"), "TC-0001-B\n"));
-        QCOMPARE(UVC_CAMERA_RefreshProperties(), 0);
-        QCOMPARE(UVC_CAMERA_GetSaturation(), 27);
-        QCOMPARE(QByteArray(UVC_CAMERA_GetSN()), QByteArray("TC-0001-B"));
-        QCOMPARE(QByteArray(before), QByteArray("TC-0001")); // an earlier answer is still readable
-    }
-
-    void deviceGone_commandsAndRefreshFail()
-    {
-        QVERIFY(UVC_CAMERA_OpenUVC());
-        QCOMPARE(UVC_CAMERA_RefreshProperties(), 0);
-        io->removeDevice(dev("video0"));
-        QCOMPARE(UVC_CAMERA_SetContrast(5), -1);
-        QCOMPARE(UVC_CAMERA_SetSaturation(20), -1);
-        QCOMPARE(UVC_CAMERA_RefreshProperties(), -1);
-        QCOMPARE(UVC_CAMERA_GetSaturation(), 64); // the last values read
-        UVC_CAMERA_CloseUVC();
-        QVERIFY(!UVC_CAMERA_OpenUVC());
     }
 
     void closedCamera_sendsNothing()

@@ -1,0 +1,161 @@
+// The V4L2 camera library against the virtual UVC camera loaded into this process: the node, its
+// sysfs facts and its ioctls are what a real uvcvideo camera shows.
+#include "LogCapture.h"
+#include "VirtualCameraProcess.h"
+
+#include "camera/UVCCameraSDK.h"
+#include "camera/v4l2/V4l2Camera.h"
+
+#include <QtTest>
+
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+constexpr int kNode = 3;
+
+// Another program writing a control of the camera.
+bool writeControl(const char *node, unsigned int id, int value)
+{
+    const int fd = ::open(node, O_RDWR);
+    v4l2_control control{id, value};
+    const bool written = fd >= 0 && ::ioctl(fd, VIDIOC_S_CTRL, &control) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return written;
+}
+} // namespace
+
+class V4l2DeviceTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        V4l2Camera::instance().setBackend(V4l2DeviceDirectory(), nullptr);
+        UVC_CAMERA_SelectUVCCamera("UVC Camera");
+    }
+    void cleanup()
+    {
+        UVC_CAMERA_CloseUVC();
+        qunsetenv("TARN_VCAM_FAULT");
+    }
+    void cleanupTestCase() { VirtualCameraProcess::removeControl(); }
+
+    void open_findsTheCardNameOrThePartAfterItsLastColon_data()
+    {
+        QTest::addColumn<QByteArray>("wanted");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("function name") << QByteArray("UVC Camera") << true;
+        QTest::newRow("whole card name") << QByteArray("Tarn Thermal: UVC Camera") << true;
+        QTest::newRow("case differs") << QByteArray("uvc camera") << false;
+        QTest::newRow("product name") << QByteArray("Tarn Thermal") << false;
+        QTest::newRow("part of the function") << QByteArray("Camera") << false;
+    }
+    void open_findsTheCardNameOrThePartAfterItsLastColon()
+    {
+        QFETCH(QByteArray, wanted);
+        QFETCH(bool, opens);
+        UVC_CAMERA_SelectUVCCamera(wanted.constData());
+        QCOMPARE(UVC_CAMERA_OpenUVC(), opens);
+        if (!opens)
+            return;
+        // The capture layer gets the full card name, the picture size and the serial of the USB device.
+        QCOMPARE(QByteArray(UVC_CAMERA_GetFriendlyName()), QByteArray("Tarn Thermal: UVC Camera"));
+        QCOMPARE(UVC_CAMERA_GetWidth(), 640);
+        QCOMPARE(UVC_CAMERA_GetHeight(), 512);
+        QCOMPARE(QByteArray(UVC_CAMERA_GetSN()), QByteArray("TV2026A0001"));
+    }
+
+    void open_reportsANodeItCannotOpenOnce_data()
+    {
+        QTest::addColumn<QByteArray>("fault");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("EACCES") << QByteArray("EACCES")
+                                << "permission denied: the user must be in the \"video\" group";
+        QTest::newRow("EBUSY") << QByteArray("EBUSY") << "busy: another program is using the camera";
+    }
+    void open_reportsANodeItCannotOpenOnce()
+    {
+        QFETCH(QByteArray, fault);
+        QFETCH(QString, reason);
+        LogCapture log;
+        qputenv("TARN_VCAM_FAULT", fault);
+        for (int search = 0; search < 3; ++search)
+            QVERIFY(!UVC_CAMERA_OpenUVC());
+        QCOMPARE(
+            log.matching("Cannot open"),
+            QStringList{
+                QString("Cannot open /dev/video%1 (Tarn Thermal: UVC Camera): %2").arg(kNode).arg(reason)});
+        qunsetenv("TARN_VCAM_FAULT");
+        QVERIFY(UVC_CAMERA_OpenUVC());
+    }
+
+    void command_isSentWithinTheRangeAndReadBackFromTheDevice_data()
+    {
+        QTest::addColumn<bool>("contrast");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("palette: contrast 5") << true << 5 << true;
+        QTest::newRow("record: contrast 0") << true << 0 << true;
+        QTest::newRow("contrast 16, above 0..15") << true << 16 << false;
+        QTest::newRow("zoom 4.0X: saturation 40") << false << 40 << true;
+        QTest::newRow("zoom 0.9X: saturation 9, below 10..40") << false << 9 << false;
+    }
+    void command_isSentWithinTheRangeAndReadBackFromTheDevice()
+    {
+        QFETCH(bool, contrast);
+        QFETCH(int, value);
+        QFETCH(bool, sent);
+        QVERIFY(UVC_CAMERA_OpenUVC());
+        LogCapture log;
+        auto send = contrast ? UVC_CAMERA_SetContrast : UVC_CAMERA_SetSaturation;
+        for (int repeat = 0; repeat < 2; ++repeat)
+            QCOMPARE(send(value), sent ? 0 : -1);
+        QCOMPARE(log.matching("Not sent").size(), sent ? 0 : 1);
+        QCOMPARE(UVC_CAMERA_RefreshProperties(), 0);
+        const int before = contrast ? 1 : 10; // the device's defaults
+        QCOMPARE(contrast ? V4l2Camera::instance().contrast() : UVC_CAMERA_GetSaturation(),
+                 sent ? value : before);
+        send(contrast ? 1 : 10);
+    }
+
+    void refresh_readsWhatAnotherProgramWrote()
+    {
+        QVERIFY(UVC_CAMERA_OpenUVC());
+        const QByteArray node = "/dev/video" + QByteArray::number(kNode);
+        QVERIFY(writeControl(node.constData(), V4L2_CID_SATURATION, 25));
+        QCOMPARE(UVC_CAMERA_RefreshProperties(), 0);
+        QCOMPARE(UVC_CAMERA_GetSaturation(), 25);
+        QVERIFY(writeControl(node.constData(), V4L2_CID_SATURATION, 10));
+    }
+
+    // Last: the camera comes back as the next node.
+    void unplug_failsCommandsAndTheCameraIsFoundAgainOnItsNewNode()
+    {
+        QVERIFY(UVC_CAMERA_OpenUVC());
+        QTRY_VERIFY(VirtualCameraProcess::send("unplug"));
+        QTRY_COMPARE(UVC_CAMERA_SetContrast(5), -1);
+        QCOMPARE(UVC_CAMERA_RefreshProperties(), -1);
+        QCOMPARE(QByteArray(UVC_CAMERA_GetSN()), QByteArray("TV2026A0001")); // read once, at open
+        UVC_CAMERA_CloseUVC();
+        QVERIFY(!UVC_CAMERA_OpenUVC());
+        QVERIFY(VirtualCameraProcess::send("plug"));
+        QTRY_VERIFY(UVC_CAMERA_OpenUVC());
+        QCOMPARE(UVC_CAMERA_SetContrast(5), 0);
+        QVERIFY(QFileInfo::exists(QString("/sys/class/video4linux/video%1/name").arg(kNode + 1)));
+        QVERIFY(!QFileInfo::exists(QString("/sys/class/video4linux/video%1").arg(kNode)));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    VirtualCameraProcess::load(argv, kNode);
+    QCoreApplication app(argc, argv);
+    V4l2DeviceTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_v4l2device.moc"

@@ -1,0 +1,112 @@
+// The player on the virtual UVC camera loaded into this process: FFmpeg's "v4l2" input reads it
+// non-blocking, as it reads a real camera, in the formats and sizes thermal cameras send.
+#include "LogCapture.h"
+#include "PlayerProbe.h"
+#include "VirtualCameraProcess.h"
+
+#include <QtTest>
+
+#include <sys/resource.h>
+
+namespace {
+double cpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+} // namespace
+
+class MediaVirtualCameraTest : public QObject
+{
+    Q_OBJECT
+
+    int node = 0;
+
+    // Plugs in a camera of this kind (the old one leaves: a replug comes back as the next node).
+    bool replug(const QByteArray &format, const QByteArray &size)
+    {
+        qputenv("TARN_VCAM_FORMAT", format);
+        qputenv("TARN_VCAM_SIZE", size);
+        const QString next = QString("/dev/video%1").arg(++node);
+        return VirtualCameraProcess::send("unplug") && VirtualCameraProcess::send("plug") &&
+               QTest::qWaitFor([&] { return QFileInfo::exists(next); }, 5000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The camera listens for commands from its first open.
+        PlayerRun run;
+        QVERIFY(run.play("video=UVC Camera|640x512", 1));
+        QVERIFY(VirtualCameraProcess::send("resume"));
+    }
+    void cleanupTestCase() { VirtualCameraProcess::removeControl(); }
+
+    void plays_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<QByteArray>("deviceSize");
+        QTest::addColumn<QString>("askedSize");
+        QTest::newRow("YUYV 640x512") << QByteArray("YUYV") << QByteArray("640x512") << "640x512";
+        QTest::newRow("YUYV 256x192") << QByteArray("YUYV") << QByteArray("256x192") << "256x192";
+        QTest::newRow("MJPEG 384x288") << QByteArray("MJPEG") << QByteArray("384x288") << "384x288";
+        QTest::newRow("MJPEG 256x384") << QByteArray("MJPEG") << QByteArray("256x384") << "256x384";
+        QTest::newRow("size not offered: the device's")
+            << QByteArray("YUYV") << QByteArray("256x192") << "640x480";
+    }
+    void plays()
+    {
+        QFETCH(QByteArray, format);
+        QFETCH(QByteArray, deviceSize);
+        QFETCH(QString, askedSize);
+        QVERIFY(replug(format, deviceSize));
+        PlayerRun run;
+        QVERIFY(run.play("video=UVC Camera|" + askedSize, 5));
+        const QList<QImage> images = run.images();
+        QCOMPARE(QString("%1x%2").arg(images.last().width()).arg(images.last().height()),
+                 QString::fromLatin1(deviceSize));
+        QVERIFY(images.first() != images.last()); // a live picture: the warm spot moves
+    }
+
+    // Unplugged, or stalled: no image comes, and the waiting player costs (almost) nothing.
+    void silentCamera_costsNoCore_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::newRow("stall") << QByteArray("stall");
+        QTest::newRow("unplug") << QByteArray("unplug");
+    }
+    void silentCamera_costsNoCore()
+    {
+        QFETCH(QByteArray, command);
+        QVERIFY(replug("YUYV", "640x512"));
+        PlayerRun run;
+        run.start("video=UVC Camera|640x512");
+        QVERIFY(run.waitForImages(3));
+        LogCapture log;
+        QVERIFY(VirtualCameraProcess::send(command));
+        QTest::qWait(300); // the last frames in flight
+        const int before = run.images().size();
+        const double cpuBefore = cpuMs();
+        QElapsedTimer window;
+        window.start();
+        QTest::qWait(2000);
+        const double share = (cpuMs() - cpuBefore) / window.elapsed();
+        QCOMPARE(run.images().size(), before);
+        QVERIFY2(share < 0.05, qPrintable(QString("%1% of a core").arg(share * 100, 0, 'f', 1)));
+        QVERIFY2(log.lines().size() < 20, qPrintable(log.lines().join('\n')));
+        run.player.stop();
+        QVERIFY(run.waitForFinish());
+        QVERIFY(VirtualCameraProcess::send("resume"));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    VirtualCameraProcess::load(argv, 0);
+    QCoreApplication app(argc, argv);
+    MediaVirtualCameraTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_media_vcam.moc"

@@ -1,0 +1,48 @@
+#include "VirtualCameraProcess.h"
+
+#include <QFile>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+QByteArray controlPath()
+{
+    return "/tmp/tarn-vcam-control-" + QByteArray::number(::getpid());
+}
+} // namespace
+
+QByteArray VirtualCameraProcess::library()
+{
+    return TARN_VCAM_LIBRARY;
+}
+
+void VirtualCameraProcess::load(char **argv, int node)
+{
+    if (qEnvironmentVariable("LD_PRELOAD").contains(QString::fromUtf8(library())))
+        return;
+    qputenv("LD_PRELOAD", library());
+    qputenv("TARN_VCAM_NODE", QByteArray::number(node));
+    qputenv("TARN_VCAM_CONTROL", controlPath()); // execv keeps the process id
+    // The library comes before a sanitizer's runtime in the load order; that is fine here.
+    qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    ::execv("/proc/self/exe", argv);
+    std::abort();
+}
+
+bool VirtualCameraProcess::send(const QByteArray &command)
+{
+    const int fd = ::open(qgetenv("TARN_VCAM_CONTROL").constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const QByteArray line = command + '\n';
+    const bool sent = ::write(fd, line.constData(), size_t(line.size())) == line.size();
+    ::close(fd);
+    return sent;
+}
+
+void VirtualCameraProcess::removeControl()
+{
+    QFile::remove(QString::fromUtf8(qgetenv("TARN_VCAM_CONTROL")));
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// A test process with the virtual UVC camera loaded into it: the camera library, the player and the
+// search talk to /dev/video<node> through the libc calls the camera answers.
+class VirtualCameraProcess
+{
+public:
+    // Called first in main(): when the camera is not loaded yet, sets LD_PRELOAD, the node number and
+    // a control FIFO, and starts the same program again in place (execv); returns when it is loaded.
+    static void load(char **argv, int node);
+    // The library to preload into child processes.
+    static QByteArray library();
+    // Sends a control line ("unplug", "plug", "stall", "resume") to the camera of this process; false
+    // when it does not listen yet (it listens from the first open of its node).
+    static bool send(const QByteArray &command);
+    // Removes the control FIFO (at the end of the test).
+    static void removeControl();
+};

@@ -1,0 +1,472 @@
+// The libc entry points a V4L2 client calls, answered for the virtual camera's node, its descriptors,
+// its buffer mappings and its sysfs facts; everything else goes on to libc unchanged.
+#include "RealCalls.h"
+#include "VirtualCamera.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/select.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#define TARN_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+const RealCalls &real()
+{
+    return RealCalls::get();
+}
+
+// Paths worth a look: the device nodes and the two sysfs places. Anything else is passed on at once,
+// without making the camera (a shell that inherited LD_PRELOAD makes nothing).
+bool mayConcern(const char *path)
+{
+    return path && (std::strncmp(path, "/dev/video", 10) == 0 ||
+                    std::strncmp(path, "/sys/class/video4linux", 22) == 0 ||
+                    std::strncmp(path, "/sys/dev/char/81:", 17) == 0);
+}
+
+// The path libc should see: the sysfs copy for a redirected place, else the path itself.
+struct Path
+{
+    explicit Path(const char *path)
+    {
+        if (mayConcern(path))
+            redirected = VirtualCamera::instance().redirect(path);
+        value = redirected.empty() ? path : redirected.c_str();
+    }
+    std::string redirected;
+    const char *value;
+};
+
+int nodeOf(const char *path)
+{
+    return mayConcern(path) ? VirtualCamera::instance().nodeNumber(path) : -1;
+}
+
+int openPath(int dirfd, const char *path, int flags, mode_t mode)
+{
+    const int node = nodeOf(path);
+    if (node >= 0)
+        return VirtualCamera::instance().open(node, flags);
+    const Path target(path);
+    if (dirfd == AT_FDCWD)
+        return real().open(target.value, flags, mode);
+    return real().openat(dirfd, target.value, flags, mode);
+}
+
+mode_t modeArgument(int flags, va_list arguments)
+{
+    return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? mode_t(va_arg(arguments, int)) : 0;
+}
+
+std::shared_ptr<VirtualDevice> deviceOf(int fd, DeviceHandle **handle = nullptr)
+{
+    VirtualCamera *camera = VirtualCamera::existing();
+    return camera && fd >= 0 ? camera->deviceOf(fd, handle) : nullptr;
+}
+
+// stat of a path: 1 answered (0 or -1 in *result), 0 not the camera's node.
+bool statNode(const char *path, struct stat *st, int *result)
+{
+    const int node = nodeOf(path);
+    if (node < 0)
+        return false;
+    if (VirtualCamera::instance().isPlugged(node)) {
+        VirtualCamera::instance().describe(node, st);
+        *result = 0;
+    } else {
+        errno = ENOENT;
+        *result = -1;
+    }
+    return true;
+}
+
+bool fstatNode(int fd, struct stat *st)
+{
+    VirtualCamera *camera = VirtualCamera::existing();
+    const int node = camera && fd >= 0 ? camera->nodeOf(fd) : -1;
+    if (node < 0)
+        return false;
+    camera->describe(node, st);
+    return true;
+}
+
+int statPath(const char *path, struct stat *st, bool followLinks)
+{
+    int result = 0;
+    if (statNode(path, st, &result))
+        return result;
+    const Path target(path);
+    return followLinks ? real().stat(target.value, st) : real().lstat(target.value, st);
+}
+
+int pollResult(struct pollfd *fds, nfds_t count, int ready)
+{
+    if (ready < 0 || !VirtualCamera::existing())
+        return ready;
+    for (nfds_t i = 0; i < count; ++i) {
+        DeviceHandle *handle = nullptr;
+        const std::shared_ptr<VirtualDevice> device = deviceOf(fds[i].fd, &handle);
+        if (!device)
+            continue;
+        if ((fds[i].events & POLLPRI) && device->hasEvents(handle)) {
+            if (fds[i].revents == 0)
+                ++ready;
+            fds[i].revents |= POLLPRI;
+        }
+        if (!device->isUnplugged())
+            continue;
+        // A camera that left the bus: an error, as uvcvideo reports it, not data to read.
+        if (fds[i].revents == 0)
+            ++ready;
+        fds[i].revents = POLLERR | POLLHUP;
+    }
+    return ready;
+}
+} // namespace
+
+TARN_EXPORT int open(const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    return openPath(AT_FDCWD, path, flags, mode);
+}
+
+TARN_EXPORT int open64(const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    return openPath(AT_FDCWD, path, flags, mode);
+}
+
+TARN_EXPORT int __open_2(const char *path, int flags)
+{
+    return openPath(AT_FDCWD, path, flags, 0);
+}
+
+TARN_EXPORT int __open64_2(const char *path, int flags)
+{
+    return openPath(AT_FDCWD, path, flags, 0);
+}
+
+TARN_EXPORT int openat(int dirfd, const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    return openPath(dirfd, path, flags, mode);
+}
+
+TARN_EXPORT int openat64(int dirfd, const char *path, int flags, ...)
+{
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    return openPath(dirfd, path, flags, mode);
+}
+
+TARN_EXPORT int __openat_2(int dirfd, const char *path, int flags)
+{
+    return openPath(dirfd, path, flags, 0);
+}
+
+TARN_EXPORT int __openat64_2(int dirfd, const char *path, int flags)
+{
+    return openPath(dirfd, path, flags, 0);
+}
+
+TARN_EXPORT FILE *fopen(const char *path, const char *mode)
+{
+    const Path target(path);
+    return real().fopen(target.value, mode);
+}
+
+TARN_EXPORT FILE *fopen64(const char *path, const char *mode)
+{
+    const Path target(path);
+    return real().fopen(target.value, mode);
+}
+
+TARN_EXPORT DIR *opendir(const char *path)
+{
+    const Path target(path);
+    return real().opendir(target.value);
+}
+
+TARN_EXPORT int close(int fd)
+{
+    if (VirtualCamera *camera = VirtualCamera::existing())
+        camera->release(fd);
+    return real().close(fd);
+}
+
+TARN_EXPORT int ioctl(int fd, unsigned long request, ...)
+{
+    va_list arguments;
+    va_start(arguments, request);
+    void *argument = va_arg(arguments, void *);
+    va_end(arguments);
+    DeviceHandle *handle = nullptr;
+    if (const std::shared_ptr<VirtualDevice> device = deviceOf(fd, &handle))
+        return device->ioctl(handle, request, argument);
+    return real().ioctl(fd, request, argument);
+}
+
+TARN_EXPORT void *mmap(void *address, size_t length, int protection, int flags, int fd, off_t offset)
+{
+    const std::shared_ptr<VirtualDevice> device = deviceOf(fd);
+    if (!device)
+        return real().mmap(address, length, protection, flags, fd, offset);
+    int memfd = -1, index = -1;
+    if (!device->mapBuffer(offset, length, &memfd, &index)) {
+        errno = device->isUnplugged() ? ENODEV : EINVAL;
+        return MAP_FAILED;
+    }
+    void *mapped = real().mmap(address, length, protection, flags, memfd, offset);
+    if (mapped == MAP_FAILED)
+        device->unmapBuffer(index);
+    else
+        VirtualCamera::instance().mapped(mapped, length, device, index);
+    return mapped;
+}
+
+TARN_EXPORT void *mmap64(void *address, size_t length, int protection, int flags, int fd, off_t offset)
+{
+    return mmap(address, length, protection, flags, fd, offset);
+}
+
+TARN_EXPORT int munmap(void *address, size_t length)
+{
+    static const auto next = reinterpret_cast<int (*)(void *, size_t)>(::dlsym(RTLD_NEXT, "munmap"));
+    const int result = next(address, length);
+    if (result == 0) {
+        if (VirtualCamera *camera = VirtualCamera::existing())
+            camera->unmapped(address);
+    }
+    return result;
+}
+
+TARN_EXPORT int poll(struct pollfd *fds, nfds_t count, int timeout)
+{
+    return pollResult(fds, count, real().poll(fds, count, timeout));
+}
+
+TARN_EXPORT int ppoll(struct pollfd *fds, nfds_t count, const struct timespec *timeout, const sigset_t *mask)
+{
+    return pollResult(fds, count, real().ppoll(fds, count, timeout, mask));
+}
+
+// Control events are select's "exceptional condition" on a V4L2 node.
+TARN_EXPORT int select(int count, fd_set *readable, fd_set *writable, fd_set *exceptional,
+                       struct timeval *timeout)
+{
+    static const auto next = reinterpret_cast<int (*)(int, fd_set *, fd_set *, fd_set *, struct timeval *)>(
+        ::dlsym(RTLD_NEXT, "select"));
+    fd_set withEvents;
+    FD_ZERO(&withEvents);
+    int found = 0;
+    for (int fd = 0; exceptional && VirtualCamera::existing() && fd < count; ++fd) {
+        DeviceHandle *handle = nullptr;
+        const std::shared_ptr<VirtualDevice> device =
+            FD_ISSET(fd, exceptional) ? deviceOf(fd, &handle) : nullptr;
+        if (device && device->hasEvents(handle)) {
+            FD_SET(fd, &withEvents);
+            ++found;
+        }
+    }
+    if (found == 0)
+        return next(count, readable, writable, exceptional, timeout);
+    timeval now{0, 0};
+    int ready = next(count, readable, writable, exceptional, &now);
+    if (ready < 0)
+        return ready;
+    for (int fd = 0; fd < count; ++fd) {
+        if (FD_ISSET(fd, &withEvents)) {
+            if (!FD_ISSET(fd, exceptional))
+                ++ready;
+            FD_SET(fd, exceptional);
+        }
+    }
+    return ready;
+}
+
+TARN_EXPORT ssize_t read(int fd, void *data, size_t size)
+{
+    // A UVC camera has no read() I/O: only streaming.
+    if (deviceOf(fd)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return real().read(fd, data, size);
+}
+
+TARN_EXPORT ssize_t write(int fd, const void *data, size_t size)
+{
+    if (deviceOf(fd)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return real().write(fd, data, size);
+}
+
+TARN_EXPORT int fstat(int fd, struct stat *st)
+{
+    return fstatNode(fd, st) ? 0 : real().fstat(fd, st);
+}
+
+TARN_EXPORT int fstat64(int fd, struct stat64 *st)
+{
+    return fstat(fd, reinterpret_cast<struct stat *>(st));
+}
+
+TARN_EXPORT int __fxstat(int version, int fd, struct stat *st)
+{
+    return fstatNode(fd, st) ? 0 : real().fxstat(version, fd, st);
+}
+
+TARN_EXPORT int __fxstat64(int version, int fd, struct stat64 *st)
+{
+    return __fxstat(version, fd, reinterpret_cast<struct stat *>(st));
+}
+
+TARN_EXPORT int stat(const char *path, struct stat *st)
+{
+    return statPath(path, st, true);
+}
+
+TARN_EXPORT int stat64(const char *path, struct stat64 *st)
+{
+    return statPath(path, reinterpret_cast<struct stat *>(st), true);
+}
+
+TARN_EXPORT int lstat(const char *path, struct stat *st)
+{
+    return statPath(path, st, false);
+}
+
+TARN_EXPORT int lstat64(const char *path, struct stat64 *st)
+{
+    return statPath(path, reinterpret_cast<struct stat *>(st), false);
+}
+
+TARN_EXPORT int __xstat(int version, const char *path, struct stat *st)
+{
+    int result = 0;
+    if (statNode(path, st, &result))
+        return result;
+    const Path target(path);
+    return real().xstat(version, target.value, st);
+}
+
+TARN_EXPORT int __xstat64(int version, const char *path, struct stat64 *st)
+{
+    return __xstat(version, path, reinterpret_cast<struct stat *>(st));
+}
+
+TARN_EXPORT int __lxstat(int version, const char *path, struct stat *st)
+{
+    int result = 0;
+    if (statNode(path, st, &result))
+        return result;
+    const Path target(path);
+    return real().lxstat(version, target.value, st);
+}
+
+TARN_EXPORT int __lxstat64(int version, const char *path, struct stat64 *st)
+{
+    return __lxstat(version, path, reinterpret_cast<struct stat *>(st));
+}
+
+TARN_EXPORT int fstatat(int dirfd, const char *path, struct stat *st, int flags)
+{
+    if ((flags & AT_EMPTY_PATH) && !*path && fstatNode(dirfd, st))
+        return 0;
+    int result = 0;
+    if (statNode(path, st, &result))
+        return result;
+    const Path target(path);
+    return real().fstatat(dirfd, target.value, st, flags);
+}
+
+TARN_EXPORT int fstatat64(int dirfd, const char *path, struct stat64 *st, int flags)
+{
+    return fstatat(dirfd, path, reinterpret_cast<struct stat *>(st), flags);
+}
+
+TARN_EXPORT int statx(int dirfd, const char *path, int flags, unsigned int mask, struct statx *sx)
+{
+    struct stat st;
+    int result = 0;
+    const bool byFd = (flags & AT_EMPTY_PATH) && !*path;
+    if ((byFd && fstatNode(dirfd, &st)) || (!byFd && statNode(path, &st, &result))) {
+        if (result != 0)
+            return result;
+        std::memset(sx, 0, sizeof *sx);
+        sx->stx_mask = STATX_BASIC_STATS;
+        sx->stx_mode = uint16_t(st.st_mode);
+        sx->stx_nlink = uint32_t(st.st_nlink);
+        sx->stx_gid = st.st_gid;
+        sx->stx_ino = st.st_ino;
+        sx->stx_blksize = uint32_t(st.st_blksize);
+        sx->stx_rdev_major = major(st.st_rdev);
+        sx->stx_rdev_minor = minor(st.st_rdev);
+        sx->stx_dev_major = major(st.st_dev);
+        sx->stx_dev_minor = minor(st.st_dev);
+        return 0;
+    }
+    const Path target(path);
+    return real().statx(dirfd, target.value, flags, mask, sx);
+}
+
+TARN_EXPORT int access(const char *path, int mode)
+{
+    const int node = nodeOf(path);
+    if (node >= 0) {
+        if (VirtualCamera::instance().isPlugged(node))
+            return 0;
+        errno = ENOENT;
+        return -1;
+    }
+    const Path target(path);
+    return real().access(target.value, mode);
+}
+
+TARN_EXPORT int faccessat(int dirfd, const char *path, int mode, int flags)
+{
+    if (nodeOf(path) >= 0)
+        return access(path, mode);
+    const Path target(path);
+    return real().faccessat(dirfd, target.value, mode, flags);
+}
+
+TARN_EXPORT ssize_t readlink(const char *path, char *buffer, size_t size)
+{
+    const Path target(path);
+    return real().readlink(target.value, buffer, size);
+}
+
+TARN_EXPORT char *realpath(const char *path, char *resolved)
+{
+    if (nodeOf(path) >= 0) {
+        if (!resolved)
+            return ::strdup(path);
+        std::strncpy(resolved, path, PATH_MAX - 1);
+        resolved[PATH_MAX - 1] = '\0';
+        return resolved;
+    }
+    const Path target(path);
+    return real().realpath(target.value, resolved);
+}

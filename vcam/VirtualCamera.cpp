@@ -1,0 +1,227 @@
+#include "VirtualCamera.h"
+
+#include "RealCalls.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/sysmacros.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+// The private sysfs folder goes with the process that made it (not with a forked child).
+pid_t maker = 0;
+std::atomic<VirtualCamera *> made{nullptr};
+} // namespace
+
+VirtualCamera *VirtualCamera::existing()
+{
+    return made;
+}
+
+VirtualCamera &VirtualCamera::instance()
+{
+    static VirtualCamera *camera = [] {
+        auto *created = new VirtualCamera;
+        made = created;
+        maker = ::getpid();
+        return created;
+    }();
+    return *camera;
+}
+
+VirtualCamera::VirtualCamera()
+    : config(CameraConfig::fromEnvironment()), tree(config.card, config.serial), lastNode(config.node)
+{
+    device = std::make_shared<VirtualDevice>(config, lastNode);
+    tree.publish(lastNode);
+    std::atexit([] {
+        if (made.load() && ::getpid() == maker)
+            made.load()->removeTree();
+    });
+}
+
+void VirtualCamera::startListening()
+{
+    // Only a process that uses the camera takes commands: a shell or a tool that merely inherited
+    // the environment must not read them away.
+    if (config.controlPath.empty() || listening.exchange(true))
+        return;
+    std::thread([this] { listen(); }).detach();
+}
+
+void VirtualCamera::listen()
+{
+    pthread_setname_np(pthread_self(), "vcam-control");
+    ::mkfifo(config.controlPath.c_str(), 0600);
+    // Read and write: the FIFO never reads as ended when a writer goes away.
+    const int fd = RealCalls::get().open(config.controlPath.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    std::string pending;
+    char chunk[256];
+    for (;;) {
+        const ssize_t got = RealCalls::get().read(fd, chunk, sizeof chunk);
+        if (got <= 0) {
+            if (got < 0 && errno == EINTR)
+                continue;
+            break;
+        }
+        pending.append(chunk, size_t(got));
+        for (size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
+            const std::string command = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (command == "unplug")
+                unplug();
+            else if (command == "plug")
+                plug();
+            else if (command == "stall")
+                setStalled(true);
+            else if (command == "resume")
+                setStalled(false);
+        }
+    }
+    RealCalls::get().close(fd);
+}
+
+int VirtualCamera::nodeNumber(const char *path)
+{
+    if (!path || std::strncmp(path, "/dev/video", 10) != 0 || path[10] < '0' || path[10] > '9')
+        return -1;
+    char *end = nullptr;
+    const long number = std::strtol(path + 10, &end, 10);
+    if (*end != '\0')
+        return -1;
+    std::lock_guard<std::mutex> lock(mutex);
+    // The numbers it had before a replug stay its own (gone), not some other device's.
+    return number >= config.node && number <= lastNode ? int(number) : -1;
+}
+
+bool VirtualCamera::isPlugged(int node)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return device && device->node() == node;
+}
+
+int VirtualCamera::open(int node, int flags)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!device || device->node() != node) {
+        errno = ENOENT;
+        return -1;
+    }
+    if (const int error = CameraConfig::openError()) {
+        errno = error;
+        return -1;
+    }
+    const int fd =
+        ::eventfd(0, (flags & O_NONBLOCK ? EFD_NONBLOCK : 0) | (flags & O_CLOEXEC ? EFD_CLOEXEC : 0));
+    if (fd < 0)
+        return -1;
+    Open entry{device, std::make_unique<DeviceHandle>()};
+    entry.handle->fd = fd;
+    DeviceHandle *handle = entry.handle.get();
+    std::shared_ptr<VirtualDevice> opened = device;
+    opens[fd] = std::move(entry);
+    lock.unlock();
+    opened->attach(handle);
+    startListening();
+    return fd;
+}
+
+bool VirtualCamera::release(int fd)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    auto found = opens.find(fd);
+    if (found == opens.end())
+        return false;
+    Open entry = std::move(found->second);
+    opens.erase(found);
+    lock.unlock();
+    entry.device->detach(entry.handle.get());
+    return true;
+}
+
+std::shared_ptr<VirtualDevice> VirtualCamera::deviceOf(int fd, DeviceHandle **handle)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = opens.find(fd);
+    if (found == opens.end())
+        return nullptr;
+    if (handle)
+        *handle = found->second.handle.get();
+    return found->second.device;
+}
+
+int VirtualCamera::nodeOf(int fd)
+{
+    const std::shared_ptr<VirtualDevice> owner = deviceOf(fd);
+    return owner ? owner->node() : -1;
+}
+
+void VirtualCamera::describe(int node, struct stat *st) const
+{
+    std::memset(st, 0, sizeof *st);
+    st->st_mode = S_IFCHR | 0660;
+    st->st_rdev = makedev(81, unsigned(node));
+    st->st_dev = makedev(0, 5);
+    st->st_ino = 1000 + ino_t(node);
+    st->st_nlink = 1;
+    st->st_gid = 44; // video
+    st->st_blksize = 4096;
+}
+
+void VirtualCamera::mapped(void *address, size_t, const std::shared_ptr<VirtualDevice> &owner, int index)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    mappings[address] = Mapping{owner, index};
+}
+
+void VirtualCamera::unmapped(void *address)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    auto found = mappings.find(address);
+    if (found == mappings.end())
+        return;
+    Mapping mapping = std::move(found->second);
+    mappings.erase(found);
+    lock.unlock();
+    mapping.device->unmapBuffer(mapping.index);
+}
+
+void VirtualCamera::unplug()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    std::shared_ptr<VirtualDevice> gone = std::move(device);
+    if (!gone)
+        return;
+    tree.withdraw(gone->node());
+    lock.unlock();
+    gone->unplug();
+}
+
+void VirtualCamera::plug()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (device)
+        return;
+    // As a real replug often does, the camera comes back as the next node.
+    // Its format, size and rate are read again: a test or a person can plug in another kind of camera.
+    ++lastNode;
+    device = std::make_shared<VirtualDevice>(CameraConfig::fromEnvironment(), lastNode);
+    tree.publish(lastNode);
+}
+
+void VirtualCamera::setStalled(bool stalled)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    std::shared_ptr<VirtualDevice> current = device;
+    lock.unlock();
+    if (current)
+        current->setStalled(stalled);
+}

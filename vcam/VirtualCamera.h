@@ -1,0 +1,74 @@
+#pragma once
+
+#include "CameraConfig.h"
+#include "SysfsTree.h"
+#include "VirtualDevice.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+
+// The process's virtual camera: which node it answers at now, the descriptors open on it, the
+// mappings of its buffers, its sysfs facts and its control channel. The libc entry points ask it
+// first; every member may be called from any thread (one mutex guards the tables, never held while
+// a device call runs).
+class VirtualCamera
+{
+public:
+    // Made at first use and kept to the end of the process (frame threads may outlive main()).
+    static VirtualCamera &instance();
+    // The camera when it was made already (a descriptor can be its own only then); null before.
+    static VirtualCamera *existing();
+
+    // The N of a path "/dev/videoN" the camera answers for (now or before a replug); -1 otherwise.
+    int nodeNumber(const char *path);
+    // True when node is the number it answers at now.
+    bool isPlugged(int node);
+    // Opens node: a descriptor, or -1 with errno (the configured fault; ENOENT when not plugged there).
+    int open(int node, int flags);
+    // True when fd is one of ours: the handle is released, the caller closes fd.
+    bool release(int fd);
+    std::shared_ptr<VirtualDevice> deviceOf(int fd, DeviceHandle **handle = nullptr);
+    // A character device 81:N, or an unplugged one's descriptor.
+    void describe(int node, struct stat *st) const;
+    int nodeOf(int fd);
+
+    // The range client memory was mapped at for buffer index of device; forgotten by unmapped.
+    void mapped(void *address, size_t length, const std::shared_ptr<VirtualDevice> &device, int index);
+    void unmapped(void *address);
+
+    std::string redirect(const char *path) const { return tree.redirect(path); }
+    // At the end of the process that made it: its sysfs folder goes.
+    void removeTree() { tree.remove(); }
+
+    void unplug();
+    void plug();
+    void setStalled(bool stalled);
+
+private:
+    VirtualCamera();
+    void startListening();
+    void listen();
+
+    struct Open
+    {
+        std::shared_ptr<VirtualDevice> device;
+        std::unique_ptr<DeviceHandle> handle;
+    };
+    struct Mapping
+    {
+        std::shared_ptr<VirtualDevice> device;
+        int index;
+    };
+
+    const CameraConfig config;
+    SysfsTree tree;
+    std::mutex mutex;
+    std::shared_ptr<VirtualDevice> device; // null while unplugged
+    int lastNode;
+    std::map<int, Open> opens;
+    std::map<void *, Mapping> mappings;
+    std::atomic<bool> listening{false};
+};

@@ -174,6 +174,8 @@ private slots:
         }
         QVERIFY(run.waitForFinish());
         const double recordedSeconds = recorded.elapsed() / 1000.0;
+        // The recording gate at open: files and capture devices never record.
+        QCOMPARE(run.player.currentSettings().saveFile, input != "file" && input != "device");
         QVERIFY2(QTest::qWaitFor([&] { return closed.size() >= videoFiles + audioFiles; }, 5000),
                  qPrintable(closed.join(' ')));
         QVERIFY(!run.images().isEmpty());

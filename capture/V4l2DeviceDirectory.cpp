@@ -45,8 +45,7 @@ QString findUsbSerial(const QString &nodeDir)
 
 V4l2DeviceDirectory::V4l2DeviceDirectory(QString sysfsRoot, QString devRoot)
     : sysfsRoot(std::move(sysfsRoot)), devRoot(std::move(devRoot))
-{
-}
+{}
 
 QVector<V4l2DeviceDirectory::Node> V4l2DeviceDirectory::nodes() const
 {

@@ -20,7 +20,9 @@ public:
     QString setting(const QString &name) const
     {
         const PlayerSettings s = currentSettings();
-        auto flag = [](bool on) { return QString(on ? "true" : "false"); };
+        auto flag = [](bool on) {
+            return QString(on ? "true" : "false");
+        };
         const QMap<QString, QString> all{
             {"videoWidth", QString::number(s.videoWidth)},
             {"videoHeight", QString::number(s.videoHeight)},
@@ -68,7 +70,8 @@ void PlayerObjectTest::settings_data()
 {
     QTest::addColumn<Step>("step");
     QTest::addColumn<QString>("expected");
-    const Step none = [](PlayerProbe &) {};
+    const Step none = [](PlayerProbe &) {
+    };
     for (const char *setting :
          {"videoWidth=640", "videoHeight=480", "fileFlag=Ch1", "hardware=none", "transport=tcp",
           "imageFlag=1" /* bicubic */, "callback=true", "saveMp4=true", "readTime=8000", "checkTime=3000",

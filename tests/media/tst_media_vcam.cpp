@@ -86,8 +86,14 @@ private slots:
         QVERIFY(run.waitForImages(3));
         LogCapture log;
         QVERIFY(VirtualCameraProcess::send(command));
-        QTest::qWait(300); // the last frames in flight
-        const int before = run.images().size();
+        // The frames still in flight arrive first: wait until none has come for half a second.
+        int before = -1;
+        QDeadlineTimer settle(10000);
+        while (before != run.images().size() && !settle.hasExpired()) {
+            before = run.images().size();
+            [[maybe_unused]] const bool more =
+                QTest::qWaitFor([&] { return run.images().size() != before; }, 500);
+        }
         const double cpuBefore = cpuMs();
         QElapsedTimer window;
         window.start();

@@ -131,7 +131,6 @@ protected:
     // --- player thread: the snapshot of the open input and the state of the loop
     PlayerSettings active;
     av::DictionaryPtr openOptions;
-    QMutex mutex;
     qint64 startTime = 0;
     int errorCount = 0;
     std::atomic<int> lastResult{0};

@@ -29,8 +29,7 @@ FFmpegThread::FFmpegThread(QObject *parent) : QThread(parent), source(stopped)
         QStringLiteral("%1/%2_%3.mp4")
             .arg(settings.savePath, settings.fileFlag,
                  QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HH-mm-ss")));
-    settings.saveTime =
-        QDateTime::fromString(QStringLiteral("1970-01-01 00:00:00"), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    settings.saveTime = Recorder::noSaveTime();
 
     saveTimer = new QTimer(this);
     saveTimer->setInterval(60000);
@@ -295,8 +294,7 @@ void FFmpegThread::handleVideo(AVPacket *pkt)
     if (recorder.takeScheduledStop()) {
         // Closed at this frame; the timer is stopped on its own thread.
         recorder.close();
-        store(&PlayerSettings::saveTime, QDateTime::fromString(QStringLiteral("1970-01-01 00:00:00"),
-                                                               QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        store(&PlayerSettings::saveTime, Recorder::noSaveTime());
         QMetaObject::invokeMethod(this, "stopSave", Qt::QueuedConnection);
     }
     if (useSync)

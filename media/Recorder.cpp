@@ -22,12 +22,13 @@ bool annexbExtradata(const AVCodecParameters *parameters)
     return size >= 4 && data[0] == 0 && data[1] == 0 && (data[2] == 1 || (data[2] == 0 && data[3] == 1));
 }
 
-QDateTime noSaveTime()
+} // namespace
+
+QDateTime Recorder::noSaveTime()
 {
     return QDateTime::fromString(QStringLiteral("1970-01-01 00:00:00"),
                                  QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
-} // namespace
 
 Recorder::Recorder(QObject *parent)
     : QObject(parent), filtered(av_packet_alloc()), outPacket(av_packet_alloc())

@@ -84,6 +84,8 @@ public:
     // time; the end time is then cleared.
     bool takeScheduledStop();
 
+    // The end time that means "none": 1970-01-01 00:00:00.
+    static QDateTime noSaveTime();
     // Whole seconds from now to saveTime negative, for a single-file recording with an end time set.
     static bool stopDue(const QDateTime &saveTime, int saveInterval, const QDateTime &now);
     // The raw AAC file beside a raw H.264 file: the same name with the suffix "aac".

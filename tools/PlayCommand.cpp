@@ -1,6 +1,7 @@
 #include "PlayCommand.h"
 
 #include "media/FFmpegThread.h"
+#include "tools/ToolCommandLine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -12,13 +13,12 @@
 #include <atomic>
 
 namespace {
-constexpr int Failed = 1;
-constexpr int BadUsage = 2;
+using ToolCommandLine::BadUsage;
+using ToolCommandLine::Failed;
 
 int fail(const QString &line, int code = Failed)
 {
-    QTextStream(stderr) << "tarn-tool: play: " << line << '\n';
-    return code;
+    return ToolCommandLine::fail(QStringLiteral("play: ") + line, code);
 }
 
 // The player with what it wrote to the audio output in view.

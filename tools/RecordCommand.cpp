@@ -2,6 +2,7 @@
 
 #include "media/FFmpegThread.h"
 #include "media/Recorder.h"
+#include "tools/ToolCommandLine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -13,13 +14,12 @@
 #include <QTimer>
 
 namespace {
-constexpr int Failed = 1;
-constexpr int BadUsage = 2;
+using ToolCommandLine::BadUsage;
+using ToolCommandLine::Failed;
 
 int fail(const QString &line, int code = Failed)
 {
-    QTextStream(stderr) << "tarn-tool: record: " << line << '\n';
-    return code;
+    return ToolCommandLine::fail(QStringLiteral("record: ") + line, code);
 }
 
 int positiveOption(const QCommandLineParser &parser, const QCommandLineOption &option, int minimum, bool &ok)

@@ -16,19 +16,14 @@ extern "C" {
 }
 
 namespace {
-constexpr int Failed = 1;
-constexpr int BadUsage = 2;
+using ToolCommandLine::BadUsage;
+using ToolCommandLine::fail;
+using ToolCommandLine::Failed;
 
 QTextStream &out()
 {
     static QTextStream stream(stdout);
     return stream;
-}
-
-int fail(const QString &line, int code = Failed)
-{
-    QTextStream(stderr) << "tarn-tool: " << line << '\n';
-    return code;
 }
 
 // Parses the arguments of command (those after its name) with the options already on parser and the
@@ -145,6 +140,12 @@ QString commandList()
 } // namespace
 
 namespace ToolCommandLine {
+
+int fail(const QString &line, int code)
+{
+    QTextStream(stderr) << "tarn-tool: " << line << '\n';
+    return code;
+}
 
 int run(const QStringList &arguments)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
 
 // The tarn-tool program: `tarn-tool COMMAND [options] ...`, one small function per command in one table
@@ -10,5 +11,12 @@ namespace ToolCommandLine {
 // success, 1 when the work failed, 2 for a command line it does not understand. Failures print one line
 // on standard error.
 int run(const QStringList &arguments);
+
+// The exit codes of every command.
+constexpr int Failed = 1;
+constexpr int BadUsage = 2;
+
+// Prints "tarn-tool: LINE" on standard error and returns code: the one line a failing command says.
+int fail(const QString &line, int code = Failed);
 
 } // namespace ToolCommandLine

@@ -1,14 +1,18 @@
 // tarn-soak [--minutes N]: the viewer's camera session (MainControl, the player, the frame provider with
 // a surface, the V4L2 camera library) on the virtual UVC camera loaded into this process, for N minutes.
-// Every 20 s the cable is pulled; once the watchdog has closed the session (and at least 5 s later) the
-// camera is plugged back, as the next node. Every 45 s the camera stalls; it resumes as soon as the
-// watchdog has closed the session. A fault that falls due while the picture is not back yet waits until
-// it has been back for 5 s.
+// Every 20 s the cable is pulled; once the watchdog has closed the session, at a moment drawn between 5
+// and 6 s after the unplug (so that replugs fall all over the search's one-second tick), the camera is
+// plugged back, as the next node. Every 45 s the camera stalls; it resumes as soon as the watchdog has
+// closed the session. A fault that falls due while the picture is not back yet waits until it has been
+// back for 5 s.
 //
 // At the end it prints the process's resident memory, threads and open descriptors after warm-up and at
 // the end, each taken 5 s after the picture came back from a fault (the first such point after the first
-// replug, and the last one of the run), the reconnects, and the time from a replug to the first picture
+// replug, and the last one of the run; memory as the least of ten readings 50 ms apart, each after
+// handing free heap back to the system), the reconnects, and the time from a replug to the first picture
 // presented (the surface's present time against the moment the plug went out), with the goals beside them.
+// The global thread pool (the open worker, the property refresh) gets all its threads at the start and
+// keeps them: its idle threads would otherwise come and go with its 30 s expiry and blur the figures.
 #include "StampSurface.h"
 #include "VirtualCameraBench.h"
 
@@ -22,10 +26,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
+#include <QSemaphore>
 #include <QTextStream>
+#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
+#include <malloc.h>
 #include <vector>
 
 using namespace VirtualCameraBench;
@@ -34,9 +43,10 @@ namespace {
 constexpr qint64 Second = 1000000000;
 constexpr qint64 UnplugEvery = 20 * Second;
 constexpr qint64 StallEvery = 45 * Second;
-constexpr qint64 PlugNoSoonerThan = 5 * Second; // after the unplug
-constexpr qint64 Settle = 5 * Second;           // picture back this long before a figure or a fault
-constexpr qint64 GiveUp = 20 * Second;          // a reconnect not back by then counts as failed
+constexpr qint64 PlugAfter = 5 * Second; // after the unplug, plus up to a second drawn each time
+constexpr qint64 Settle = 5 * Second;    // picture back this long before a figure or a fault
+constexpr int Readings = 10;             // one a tick, for each figure
+constexpr qint64 GiveUp = 20 * Second;   // a reconnect not back by then counts as failed
 
 constexpr qint64 GrowthGoalKb = 2048;
 constexpr double BackGoalMs = 1500;
@@ -44,25 +54,53 @@ constexpr double BackGoalMs = 1500;
 struct ProcessFigures
 {
     qint64 rssKb = -1;
-    int threads = -1;
-    int descriptors = -1;
+    QStringList threads;     // their names
+    QStringList descriptors; // what each one is open on
 
     static ProcessFigures now()
     {
         ProcessFigures figures;
+        ::malloc_trim(0); // free heap that the allocator keeps is no growth
         QFile status(QStringLiteral("/proc/self/status"));
         if (status.open(QIODevice::ReadOnly)) {
             for (const QByteArray &line : status.readAll().split('\n')) {
-                const QList<QByteArray> words = line.simplified().split(' ');
-                if (words.size() >= 2 && words[0] == "VmRSS:")
-                    figures.rssKb = words[1].toLongLong();
-                else if (words.size() >= 2 && words[0] == "Threads:")
-                    figures.threads = words[1].toInt();
+                if (line.startsWith("VmRSS:"))
+                    figures.rssKb = line.simplified().split(' ').value(1).toLongLong();
             }
         }
-        // Less the one the listing itself holds open.
-        figures.descriptors = int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System).size()) - 1;
+        const QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
+            if (comm.open(QIODevice::ReadOnly))
+                figures.threads << QString::fromUtf8(comm.readAll().trimmed());
+        }
+        // The listing holds one descriptor of its own while it reads; it is gone by the time the
+        // targets are read, so it drops out.
+        const QDir fds(QStringLiteral("/proc/self/fd"));
+        for (const QString &fd : fds.entryList(QDir::System)) {
+            const QString target = QFile::symLinkTarget(fds.filePath(fd));
+            if (!target.isEmpty())
+                figures.descriptors << target;
+        }
         return figures;
+    }
+
+    // What later has more of than earlier, each with how many more: "vcam-frames x1".
+    static QString added(QStringList earlier, const QStringList &later)
+    {
+        QStringList more;
+        for (const QString &item : later) {
+            if (!earlier.removeOne(item))
+                more << item;
+        }
+        more.sort();
+        QStringList counted;
+        for (int at = 0; at < more.size();) {
+            const int count = int(more.count(more[at]));
+            counted << QStringLiteral("%1 x%2").arg(more[at]).arg(count);
+            at += count;
+        }
+        return counted.join(QStringLiteral(", "));
     }
 };
 
@@ -81,11 +119,13 @@ struct Soak
     qint64 startNs = 0;
     qint64 endNs = 0;
     Phase phase = Phase::AwaitingPicture;
-    bool replug = false;   // what the awaited picture follows: a plug (true) or a resume
-    qint64 faultNs = 0;    // when the current fault went out
-    qint64 backFromNs = 0; // when the plug or resume went out
+    bool replug = false;       // what the awaited picture follows: a plug (true) or a resume
+    qint64 faultNs = 0;        // when the current fault went out
+    qint64 plugAtNs = 0;       // the earliest moment the cable goes back in
+    QRandomGenerator draw{20}; // the same replug moments in every run
+    qint64 backFromNs = 0;     // when the plug or resume went out
     qint64 liveSinceNs = -1;
-    bool sampled = true; // the figures were taken since the picture came back
+    int readingsLeft = 0; // of the figures due since the picture came back
     qint64 nextUnplugNs = 0;
     qint64 nextStallNs = 0;
 
@@ -108,7 +148,7 @@ struct Soak
         }
         phase = Phase::Live;
         liveSinceNs = at;
-        sampled = backFromNs == 0; // the first picture of the run is no fault's end
+        readingsLeft = backFromNs == 0 ? 0 : Readings; // the first picture of the run is no fault's end
     }
 
     void tick(qint64 now)
@@ -117,9 +157,15 @@ struct Soak
         case Phase::Live:
             if (now - liveSinceNs < Settle || now >= endNs)
                 return;
-            if (!sampled) {
-                samples.push_back(ProcessFigures::now());
-                sampled = true;
+            if (readingsLeft > 0) {
+                // The least of a few readings, so that a picture or two in flight (1.3 MB each at
+                // 640x512) do not count.
+                const ProcessFigures reading = ProcessFigures::now();
+                if (readingsLeft-- == Readings)
+                    samples.push_back(reading);
+                else
+                    samples.back().rssKb = std::min(samples.back().rssKb, reading.rssKb);
+                return;
             }
             if (now >= nextUnplugNs && send("unplug")) {
                 ++unplugs;
@@ -139,7 +185,7 @@ struct Soak
                 return;
             if (closedAfterMs.size() < size_t(unplugs + stalls))
                 closedAfterMs.push_back((now - faultNs) / 1e6);
-            if (phase == Phase::Unplugged && now - faultNs < PlugNoSoonerThan)
+            if (phase == Phase::Unplugged && now < plugAtNs)
                 return;
             replug = phase == Phase::Unplugged;
             backFromNs = now;
@@ -159,8 +205,34 @@ struct Soak
     {
         phase = fault;
         faultNs = now;
+        plugAtNs = now + PlugAfter + qint64(draw.bounded(1000)) * 1000000;
     }
 };
+
+// Starts every thread the global pool may have and keeps them for the run.
+void fillThreadPool()
+{
+    QThreadPool *pool = QThreadPool::globalInstance();
+    pool->setExpiryTimeout(-1);
+    const int threads = pool->maxThreadCount();
+    QSemaphore arrived;
+    QSemaphore leave;
+    for (int started = 0; started < threads; ++started) {
+        pool->start([&] {
+            arrived.release();
+            leave.acquire();
+        });
+    }
+    arrived.acquire(threads); // each task holds a thread of its own
+    leave.release(threads);
+    while (pool->activeThreadCount() > 0)
+        QThread::yieldCurrentThread();
+}
+
+double maxOf(const std::vector<double> &values)
+{
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
 
 QString ms(double value)
 {
@@ -195,6 +267,7 @@ int main(int argc, char *argv[])
     load(argv, "tarn-soak");
     qInstallMessageHandler(quietHandler);
 
+    fillThreadPool();
     Soak soak;
     StampSurface surface;
     surface.onPresent = [&soak](qint64 presentedNs, qint64) {
@@ -235,39 +308,43 @@ int main(int argc, char *argv[])
     const ProcessFigures &first = soak.samples.front();
     const ProcessFigures &last = soak.samples.back();
     const qint64 rssGrowth = last.rssKb - first.rssKb;
-    const int threadGrowth = last.threads - first.threads;
-    const int descriptorGrowth = last.descriptors - first.descriptors;
-    const double replugMax =
-        soak.replugMs.empty() ? 0 : *std::max_element(soak.replugMs.begin(), soak.replugMs.end());
-    const double resumeMax =
-        soak.resumeMs.empty() ? 0 : *std::max_element(soak.resumeMs.begin(), soak.resumeMs.end());
+    const int threadGrowth = int(last.threads.size() - first.threads.size());
+    const int descriptorGrowth = int(last.descriptors.size() - first.descriptors.size());
+    const double replugMax = maxOf(soak.replugMs);
     const bool allBack = soak.failed == 0 && soak.reconnects == soak.unplugs + soak.stalls;
 
-    out << "                     after warm-up   at the end   growth      goal\n";
-    out << QStringLiteral("resident memory      %1 kB   %2 kB   %3 kB   <= %4 kB\n")
-               .arg(first.rssKb, 9)
-               .arg(last.rssKb, 9)
-               .arg(rssGrowth, 6)
-               .arg(GrowthGoalKb);
-    out << QStringLiteral("threads              %1      %2      %3      0\n")
-               .arg(first.threads, 9)
-               .arg(last.threads, 9)
-               .arg(threadGrowth, 6);
-    out << QStringLiteral("open descriptors     %1      %2      %3      0\n")
-               .arg(first.descriptors, 9)
-               .arg(last.descriptors, 9)
-               .arg(descriptorGrowth, 6);
+    const auto row = [&out](const char *what, qint64 warm, qint64 end, const QString &goal) {
+        out << QStringLiteral("%1 %2 %3 %4   %5\n")
+                   .arg(QLatin1String(what), -18)
+                   .arg(warm, 13)
+                   .arg(end, 12)
+                   .arg(end - warm, 8)
+                   .arg(goal);
+    };
+    out << QStringLiteral("%1 %2 %3 %4   goal\n")
+               .arg(QString(), -18)
+               .arg(QStringLiteral("after warm-up"), 13)
+               .arg(QStringLiteral("at the end"), 12)
+               .arg(QStringLiteral("growth"), 8);
+    row("resident memory kB", first.rssKb, last.rssKb, QStringLiteral("<= %1").arg(GrowthGoalKb));
+    row("threads", first.threads.size(), last.threads.size(), QStringLiteral("0"));
+    row("open descriptors", first.descriptors.size(), last.descriptors.size(), QStringLiteral("0"));
+    if (threadGrowth > 0)
+        out << "  threads added: " << ProcessFigures::added(first.threads, last.threads) << '\n';
+    if (descriptorGrowth > 0)
+        out << "  descriptors added: " << ProcessFigures::added(first.descriptors, last.descriptors) << '\n';
+    out << "  resident memory at each point (kB):";
+    for (const ProcessFigures &sample : soak.samples)
+        out << ' ' << sample.rssKb;
+    out << '\n';
     out << "reconnects " << soak.reconnects << " of " << soak.unplugs + soak.stalls << " faults, "
         << soak.failed << " not back within " << GiveUp / Second << " s (goal: all back)\n";
     out << "replug to picture p50 " << ms(percentile(soak.replugMs, 50)) << ", max " << ms(replugMax)
         << " over " << soak.replugMs.size() << " (goal: max <= " << ms(BackGoalMs) << ")\n";
-    out << "resume to picture p50 " << ms(percentile(soak.resumeMs, 50)) << ", max " << ms(resumeMax)
-        << " over " << soak.resumeMs.size() << "\n";
+    out << "resume to picture p50 " << ms(percentile(soak.resumeMs, 50)) << ", max "
+        << ms(maxOf(soak.resumeMs)) << " over " << soak.resumeMs.size() << "\n";
     out << "fault to session closed p50 " << ms(percentile(soak.closedAfterMs, 50)) << ", max "
-        << ms(soak.closedAfterMs.empty()
-                  ? 0
-                  : *std::max_element(soak.closedAfterMs.begin(), soak.closedAfterMs.end()))
-        << "\n";
+        << ms(maxOf(soak.closedAfterMs)) << "\n";
 
     const bool met = rssGrowth <= GrowthGoalKb && threadGrowth <= 0 && descriptorGrowth <= 0 && allBack &&
                      replugMax <= BackGoalMs;

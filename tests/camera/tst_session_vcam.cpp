@@ -64,6 +64,15 @@ QByteArrayList controlWrites(int skip)
     return writes;
 }
 
+// Sends a line to the camera's control channel and waits until the camera has carried it out.
+bool command(const QByteArray &line)
+{
+    const int skip = VirtualCameraProcess::journal().size();
+    return VirtualCameraProcess::send(line) &&
+           QTest::qWaitFor(
+               [&] { return VirtualCameraProcess::journal().mid(skip).contains("command " + line); }, 5000);
+}
+
 bool refreshHoldsTheLock()
 {
     if (!syncMutex.tryLock())
@@ -85,14 +94,6 @@ class SessionVirtualCameraTest : public QObject
     {
         const int target = surface.stamps.size() + count;
         return QTest::qWaitFor([&] { return surface.stamps.size() >= target; }, timeoutMs);
-    }
-    // The controller's own event loop runs past a moment delayMs from now.
-    static void runFor(int delayMs)
-    {
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.start(delayMs);
-        QVERIFY(QTest::qWaitFor([&] { return !timer.isActive(); }, delayMs + 5000));
     }
 
 private slots:
@@ -119,7 +120,7 @@ private slots:
         }
         UVC_CAMERA_CloseUVC();
         frameProvider->setVideoSurface(nullptr);
-        QVERIFY(VirtualCameraProcess::send("slow-read 0") && VirtualCameraProcess::send("fail 0 EBUSY"));
+        QVERIFY(command("slow-read 0") && command("fail 0 EBUSY"));
     }
 
     void searchOpensTheCameraAndFramesReachTheSurface()
@@ -164,11 +165,11 @@ private slots:
         QVERIFY(waitForFrames(5));
 
         LogCapture log;
-        QVERIFY(VirtualCameraProcess::send(lose));
+        QVERIFY(command(lose));
         bool restored = false; // the camera comes back also when a check below fails
         const auto restoreCamera = [&] {
             node += !restored && lose == "unplug";
-            restored = restored || VirtualCameraProcess::send(restore);
+            restored = restored || command(restore);
         };
         const auto guard = qScopeGuard(restoreCamera);
         // Four silent ticks, then the session is torn down in this order.
@@ -200,7 +201,7 @@ private slots:
         QFETCH(QByteArray, fault);
         QFETCH(int, failures);
         LogCapture log;
-        QVERIFY(VirtualCameraProcess::send(fault));
+        QVERIFY(command(fault));
         invoke(control.get(), "slotStartUVCConnect");
 
         // Each failed open starts a new search, a tick later; the open after the last failure holds.
@@ -263,7 +264,10 @@ private slots:
         invoke(control.get(), "slotFFC");
         invoke(control.get(), "slotZoom", 2.0);
         invoke(control.get(), "slotSyncDevice");
-        runFor(2 * 500); // twice the repeat delay: a repeat would have run by now
+        QTimer pastRepeats; // twice the repeat delay, on the controller's event loop
+        pastRepeats.setSingleShot(true);
+        pastRepeats.start(2 * 500);
+        QVERIFY(QTest::qWaitFor([&] { return !pastRepeats.isActive(); }, 10000));
         QCOMPARE(log.lines(), QStringList{"slot FFC"});
         QCOMPARE(VirtualCameraProcess::journal().mid(skip), QByteArrayList());
     }
@@ -271,7 +275,7 @@ private slots:
     void commandDuringSlowRefreshIsRepeatedNotLost()
     {
         QVERIFY(UVC_CAMERA_OpenUVC());
-        QVERIFY(VirtualCameraProcess::send("slow-read 600")); // a refresh reads two controls
+        QVERIFY(command("slow-read 600")); // a refresh reads two controls
         const int skip = VirtualCameraProcess::journal().size();
         LogCapture log;
 
@@ -292,15 +296,19 @@ private slots:
         const int skip = VirtualCameraProcess::journal().size();
         LogCapture log;
 
-        // Two commands, the second 1.2 s after the first: it restarts the 2 s refresh timer, so the
-        // refresh the first one set up never comes; the next comes 2 s after the last command.
+        // Two commands, the second when the refresh timer the first one started has 0.8 s left (read
+        // from that timer): it starts the timer again, so that refresh never comes; the next comes 2 s
+        // after the last command.
+        invoke(control.get(), "slotTrack");
+        const QList<QTimer *> timers = control->findChildren<QTimer *>();
+        const auto refresh = std::find_if(timers.begin(), timers.end(),
+                                          [](QTimer *t) { return t->isActive() && t->interval() == 2000; });
+        QVERIFY(refresh != timers.end());
+        QVERIFY(QTest::qWaitFor([&] { return (*refresh)->remainingTime() <= 800; }, 5000));
+        invoke(control.get(), "slotTrack");
         QElapsedTimer sinceLast;
-        for (int i = 0; i < 2; ++i) {
-            invoke(control.get(), "slotTrack");
-            sinceLast.start();
-            if (i == 0)
-                runFor(1200);
-        }
+        sinceLast.start();
+        QVERIFY(!log.contains("Ready RefreshProperties"));
         QVERIFY(log.waitFor("Ready RefreshProperties", 5000));
         QVERIFY2(sinceLast.elapsed() >= 2000 * 95 / 100, qPrintable(QString::number(sinceLast.elapsed())));
         QCOMPARE(controlWrites(skip), (QByteArrayList{"contrast 2", "contrast 2"}));
@@ -329,7 +337,7 @@ private slots:
     {
         mainControl = control.get();
         QVERIFY(UVC_CAMERA_OpenUVC());
-        QVERIFY(VirtualCameraProcess::send("slow-read 400"));
+        QVERIFY(command("slow-read 400"));
         invoke(control.get(), "slotSyncDevice");
         invoke(control.get(), "slotSyncDevice"); // a second run waits for the lock behind the first
         QVERIFY(QTest::qWaitFor(refreshHoldsTheLock, 5000));

@@ -30,7 +30,7 @@ private slots:
     void initTestCase();
     void answers_data();
     void answers();
-    void simulator_runsTheViewerOnTheVirtualCamera();
+    void playerSim_opensTheVirtualCameraBesideIt();
 
 private:
     QTemporaryDir alone; // a copy of tarn-player-sim without the library beside it
@@ -123,7 +123,7 @@ void CommandLineTest::answers()
     }
 }
 
-void CommandLineTest::simulator_runsTheViewerOnTheVirtualCamera()
+void CommandLineTest::playerSim_opensTheVirtualCameraBesideIt()
 {
     if (!programs().contains(QStringLiteral("tarn-player-sim")) || qEnvironmentVariableIsEmpty("DISPLAY"))
         QSKIP("needs tarn-player-sim and an X display (the suite runs inside xvfb-run)");

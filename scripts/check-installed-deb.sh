@@ -25,7 +25,7 @@ env -i PATH=/usr/bin:/bin HOME="${HOME:-/root}" xvfb-run -a -s "-screen 0 1280x8
     window=$(timeout 30 xdotool search --sync --onlyvisible --class tarn-player-sim | head -n 1)
     status=1
     if [ -n "$window" ]; then
-        # Wait (up to 20 s) for the virtual camera's picture in the middle of the video pane (the
+        # Wait (up to 20 s) for the picture of the virtual camera in the middle of the video pane (the
         # window opens at 0,0 without a window manager): it brings dozens of grey levels there, the
         # empty pane one.
         for _ in $(seq 100); do

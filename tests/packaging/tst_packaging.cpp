@@ -87,7 +87,7 @@ void PackagingTest::installTree()
         "share/applications/" + appId + ".desktop",  "share/icons/hicolor/scalable/apps/" + appId + ".svg",
         "share/metainfo/" + appId + ".metainfo.xml", "share/doc/tarn-player/README.md",
         "share/doc/tarn-player/copyright",           "share/doc/tarn-player/changelog.gz",
-        "share/man/man1/tarn-player.1.gz",
+        "share/man/man1/tarn-player.1.gz",           TARN_VCAM_INSTALL_DIR "/libtarn-vcam.so",
     };
     for (const QString &p : programs())
         expected << "bin/" + p;

@@ -1,13 +1,16 @@
-// stop() in every state of the player, through the real FFmpegThread: it ends the run with one finish, in
-// less time than the player's own time-out for that state (checkTime while opening, readTime while
-// reading) would have taken, so only a working stop() passes. Without stop() an open that gets no answer
-// ends by checkTime.
+// stop() in every state of the player, through the real FFmpegThread: it ends the run with one finish in
+// less than half the shortest time-out that could end that state by itself (checkTime, readTime, the
+// socket time-out of the input's options), so only a working stop() passes. Without stop() an open that
+// gets no answer ends by checkTime, before any other time-out.
 #include "PlayerProbe.h"
 
 #include "HangingTcpServer.h"
 #include "LogCapture.h"
+#include "media/MediaUrl.h"
 
 #include <QTemporaryDir>
+
+#include <algorithm>
 #include <QtTest>
 
 extern "C" {
@@ -19,6 +22,21 @@ namespace {
 qint64 playerClockMs()
 {
     return av_gettime_relative() / 1000;
+}
+
+// The time-outs that could end the player's open or read by itself, in milliseconds: checkTime, readTime
+// and the socket time-outs its input is opened with.
+QMap<QString, int> timeOuts(const FFmpegThread &player)
+{
+    const PlayerSettings settings = player.currentSettings();
+    QMap<QString, int> found{{"checkTime", settings.checkTime}, {"readTime", settings.readTime}};
+    av::DictionaryPtr options;
+    MediaUrl::addInputOptions(av::out(options), settings);
+    for (const char *key : {"timeout", "rw_timeout"}) {
+        if (const AVDictionaryEntry *entry = av_dict_get(options.get(), key, nullptr, 0))
+            found.insert(key, int(QByteArray(entry->value).toLongLong() / 1000));
+    }
+    return found;
 }
 } // namespace
 
@@ -72,19 +90,25 @@ private slots:
         HangingTcpServer server(state == "stalled" ? stallingGreeting : QByteArray());
         LogCapture log;
         PlayerRun run;
-        // The time-out that would otherwise end this state; a stop() must beat it by far.
-        const int timeOut = stop ? 20000 : 1500;
-        run.player.setCheckTime(timeOut);
-        // Without stop() only the open's own time-out may end it, not the read time-out.
-        run.player.setReadTime(stop ? timeOut : 4 * timeOut);
+        // Without stop(), the open must end by checkTime, the shortest of its time-outs.
+        run.player.setCheckTime(stop ? 20000 : 1500);
+        run.player.setReadTime(20000);
         // A looping file: nothing but stop() ends it.
         run.player.setPlayRepeat(scheme.isEmpty());
-        const QString url =
+        run.player.setUrl(
             scheme.isEmpty()
                 ? dir.filePath("bars.mp4")
-                : QStringLiteral("%1://127.0.0.1:%2/live/test").arg(scheme).arg(server.serverPort());
+                : QStringLiteral("%1://127.0.0.1:%2/live/test").arg(scheme).arg(server.serverPort()));
+        QMap<QString, int> limits = timeOuts(run.player);
+        const int checkTime = limits.take("checkTime");
+        const int otherwise = *std::min_element(limits.cbegin(), limits.cend());
         std::atomic<qint64> stopped{0};
-        if (state == "finishing") {
+        if (state == "paused") {
+            // Paused as soon as the input is open: the player never reads from it.
+            connect(
+                &run.player, &FFmpegThread::receivePlayStart, this, [&] { run.player.pause(); },
+                Qt::DirectConnection);
+        } else if (state == "finishing") {
             // At the file's last frame, which comes out of the decoder while the player drains it at the
             // end of the file: the run ends there instead of starting the next turn.
             run.stopAt = 25;
@@ -97,36 +121,41 @@ private slots:
                 Qt::DirectConnection);
         }
         const qint64 started = playerClockMs();
-        if (state == "idle")
-            run.player.start();
-        else
-            run.start(url);
+        if (state != "idle")
+            run.player.play();
+        run.player.start();
 
         // Into the state.
         if (state == "opening")
             QVERIFY(QTest::qWaitFor([&] { return server.connections() > 0; }, 5000));
         else if (state == "stalled")
             QVERIFY(run.waitForImages(50)); // every frame sent is out: the next read waits for more
-        else if (state == "paused" || state == "playing")
+        else if (state == "playing")
             QVERIFY(run.waitForImages(30)); // past the first turn of the loop
-        if (state == "paused")
-            run.player.pause();
+        else if (state == "paused")
+            QVERIFY(QTest::qWaitFor([&] { return run.order.contains("start"); }, 10000));
 
         if (stop && state != "finishing") {
             stopped = playerClockMs();
             run.player.stop();
         }
-        QVERIFY(run.waitForFinish(2 * timeOut + 10000));
+        QVERIFY(run.waitForFinish(2 * qMax(checkTime, otherwise)));
         const qint64 took = playerClockMs() - (stop ? stopped.load() : started);
+        const QString times = QStringLiteral("%1 ms; checkTime %2 ms, shortest other time-out %3 ms")
+                                  .arg(took)
+                                  .arg(checkTime)
+                                  .arg(otherwise);
         if (stop)
-            QVERIFY2(took < timeOut / 4, qPrintable(QStringLiteral("%1 ms after stop()").arg(took)));
+            QVERIFY2(took < qMin(checkTime, otherwise) / 2, qPrintable(times));
         else
-            QVERIFY2(took >= timeOut && took < 2 * timeOut, qPrintable(QStringLiteral("%1 ms").arg(took)));
-        QVERIFY(run.player.wait(timeOut));
+            QVERIFY2(took >= checkTime && took < otherwise, qPrintable(times));
+        QVERIFY(run.player.wait(otherwise));
         QCOMPARE(run.order, order);
         QCOMPARE(log.matching("stop ffmpeg thread").size(), 1);
         if (state == "opening")
             QVERIFY(log.contains("open input error"));
+        if (state == "paused")
+            QVERIFY(run.images().isEmpty());
         if (state == "finishing")
             QCOMPARE(run.images().size(), 25);
     }

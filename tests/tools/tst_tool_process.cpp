@@ -79,15 +79,6 @@ private slots:
         }
     }
 
-    void readDataWithNothingWaitingEmitsEmptyText()
-    {
-        FFmpegTool tool;
-        QSignalSpy data(&tool, &FFmpegTool::receiveData);
-        tool.readData();
-        QCOMPARE(data.size(), 1);
-        QCOMPARE(data.first().first().toString(), QString());
-    }
-
     void missingProgramFailsInOneLine()
     {
         FFmpegTool tool;

@@ -97,10 +97,8 @@ private slots:
         QVERIFY(rtsp.start(15000, kRtspLaunch));
         QVERIFY(rtmp.start());
         QVERIFY(rtmp.publish(avFile));
-        const QString port = QString::number(TestMedia::freeTcpPort());
-        http.start("/usr/bin/python3",
-                   {"-m", "http.server", port, "--bind", "127.0.0.1", "--directory", media.path()});
-        QVERIFY(TestMedia::waitForTcpPort(port.toUShort(), 15000));
+        const QString port = QString::number(TestMedia::startHttpServer(http, media.path()));
+        QVERIFY(port != "0");
         httpUrl = "http://127.0.0.1:" + port + "/av.mp4";
     }
     void cleanupTestCase()

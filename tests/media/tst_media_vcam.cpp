@@ -104,9 +104,8 @@ private slots:
         const double cpuBefore = cpuMs();
         QElapsedTimer window;
         window.start();
-        QTest::qWait(2000);
+        QVERIFY(!QTest::qWaitFor([&] { return run.images().size() != before; }, 2000)); // nothing comes
         const double share = (cpuMs() - cpuBefore) / window.elapsed();
-        QCOMPARE(run.images().size(), before);
         QVERIFY2(share < 0.05, qPrintable(QString("%1% of a core").arg(share * 100, 0, 'f', 1)));
         QVERIFY2(log.lines().size() < 20, qPrintable(log.lines().join('\n')));
         window.restart();

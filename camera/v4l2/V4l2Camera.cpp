@@ -1,7 +1,5 @@
 #include "camera/v4l2/V4l2Camera.h"
 
-#include "camera/v4l2/SystemV4l2Io.h"
-
 #include "camera/CameraLog.h"
 #include "capture/CameraName.h"
 
@@ -9,9 +7,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <linux/videodev2.h>
 #include <set>
 #include <string>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 QString openFailure(int error)
@@ -31,6 +32,16 @@ QString controlName(unsigned int id)
     return id == V4L2_CID_CONTRAST ? QStringLiteral("contrast") : QStringLiteral("saturation");
 }
 
+// Device calls are retried when a signal interrupts them.
+int deviceIoctl(int fd, unsigned long request, void *arg)
+{
+    int result;
+    do {
+        result = ::ioctl(fd, request, arg);
+    } while (result == -1 && errno == EINTR);
+    return result;
+}
+
 bool canCapture(const v4l2_capability &cap)
 {
     const quint32 caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
@@ -38,10 +49,7 @@ bool canCapture(const v4l2_capability &cap)
 }
 } // namespace
 
-V4l2Camera::V4l2Camera(V4l2DeviceDirectory directory, std::shared_ptr<V4l2Io> io)
-    : directory(std::move(directory)), io(io ? std::move(io) : std::make_shared<SystemV4l2Io>()),
-      name(intern({})), serial(intern({}))
-{}
+V4l2Camera::V4l2Camera() : name(intern({})), serial(intern({})) {}
 
 V4l2Camera::~V4l2Camera()
 {
@@ -63,14 +71,6 @@ const char *V4l2Camera::intern(const QByteArray &text)
     return texts.emplace(text.constData(), size_t(text.size())).first->c_str();
 }
 
-void V4l2Camera::setBackend(V4l2DeviceDirectory newDirectory, std::shared_ptr<V4l2Io> newIo)
-{
-    QMutexLocker locker(&mutex);
-    closeLocked();
-    directory = std::move(newDirectory);
-    io = newIo ? std::move(newIo) : std::make_shared<SystemV4l2Io>();
-}
-
 void V4l2Camera::select(const QByteArray &cardName)
 {
     QMutexLocker locker(&mutex);
@@ -90,7 +90,7 @@ bool V4l2Camera::open()
         // A UVC camera's second node (index 1) carries metadata only.
         if (node.index > 0 || !CameraName::matches(node.cardName, wanted))
             continue;
-        const int handle = io->open(node.devicePath);
+        const int handle = ::open(node.devicePath.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (handle < 0) {
             const int error = errno;
             if (reportedOpenErrors.value(node.devicePath) != error) {
@@ -107,10 +107,10 @@ bool V4l2Camera::open()
         v4l2_format format;
         std::memset(&format, 0, sizeof format);
         format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (io->ioctl(handle, VIDIOC_QUERYCAP, &cap) < 0 || !canCapture(cap) ||
-            io->ioctl(handle, VIDIOC_G_FMT, &format) < 0 || format.fmt.pix.width == 0 ||
+        if (deviceIoctl(handle, VIDIOC_QUERYCAP, &cap) < 0 || !canCapture(cap) ||
+            deviceIoctl(handle, VIDIOC_G_FMT, &format) < 0 || format.fmt.pix.width == 0 ||
             format.fmt.pix.height == 0) {
-            io->close(handle);
+            ::close(handle);
             continue;
         }
 
@@ -138,7 +138,7 @@ void V4l2Camera::closeLocked()
     const int handle = fd.exchange(-1);
     if (handle < 0)
         return;
-    io->close(handle);
+    ::close(handle);
     openNode.clear();
     frameWidth.store(0);
     frameHeight.store(0);
@@ -175,7 +175,7 @@ bool V4l2Camera::setControl(unsigned int id, int value)
         return false;
     }
     v4l2_control control{id, value};
-    return io->ioctl(handle, VIDIOC_S_CTRL, &control) >= 0;
+    return deviceIoctl(handle, VIDIOC_S_CTRL, &control) >= 0;
 }
 
 void V4l2Camera::readRangesLocked()
@@ -186,7 +186,7 @@ void V4l2Camera::readRangesLocked()
         v4l2_queryctrl query;
         std::memset(&query, 0, sizeof query);
         query.id = id;
-        if (io->ioctl(fd.load(), VIDIOC_QUERYCTRL, &query) >= 0 && !(query.flags & V4L2_CTRL_FLAG_DISABLED))
+        if (deviceIoctl(fd.load(), VIDIOC_QUERYCTRL, &query) >= 0 && !(query.flags & V4L2_CTRL_FLAG_DISABLED))
             ranges.insert(id, Range{true, query.minimum, query.maximum});
     }
 }
@@ -204,10 +204,10 @@ bool V4l2Camera::readControlsLocked()
     const int handle = fd.load();
     v4l2_control contrastControl{V4L2_CID_CONTRAST, 0};
     v4l2_control saturationControl{V4L2_CID_SATURATION, 0};
-    const bool contrastRead = io->ioctl(handle, VIDIOC_G_CTRL, &contrastControl) >= 0;
+    const bool contrastRead = deviceIoctl(handle, VIDIOC_G_CTRL, &contrastControl) >= 0;
     if (contrastRead)
         contrastValue.store(contrastControl.value);
-    const bool saturationRead = io->ioctl(handle, VIDIOC_G_CTRL, &saturationControl) >= 0;
+    const bool saturationRead = deviceIoctl(handle, VIDIOC_G_CTRL, &saturationControl) >= 0;
     if (saturationRead)
         saturationValue.store(saturationControl.value);
     return contrastRead && saturationRead;

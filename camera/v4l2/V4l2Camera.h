@@ -1,6 +1,5 @@
 #pragma once
 
-#include "camera/v4l2/V4l2Io.h"
 #include "capture/V4l2DeviceDirectory.h"
 
 #include <QByteArray>
@@ -10,7 +9,6 @@
 #include <QSet>
 
 #include <atomic>
-#include <memory>
 
 // The vendor camera library's behaviour for real UVC cameras on Linux: one current camera, selected
 // by its V4L2 card name, reached through its video-capture node. The two commands travel as the V4L2
@@ -25,18 +23,13 @@ class V4l2Camera
 public:
     static constexpr int SdkVersion = 110;
 
-    explicit V4l2Camera(V4l2DeviceDirectory directory = V4l2DeviceDirectory(),
-                        std::shared_ptr<V4l2Io> io = nullptr);
+    V4l2Camera();
     ~V4l2Camera();
     V4l2Camera(const V4l2Camera &) = delete;
     V4l2Camera &operator=(const V4l2Camera &) = delete;
 
     // The camera behind the UVC_CAMERA_ functions of this process.
     static V4l2Camera &instance();
-
-    // Replaces where nodes are found and how they are opened (tests); closes an open camera first.
-    // Any thread; takes the camera's mutex.
-    void setBackend(V4l2DeviceDirectory directory, std::shared_ptr<V4l2Io> io);
 
     // The name later opens look for: the card name itself or the part after its last ": " (CameraName),
     // case included. Does not touch an open camera.
@@ -84,9 +77,8 @@ private:
         int maximum = 0;
     };
 
-    mutable QMutex mutex; // guards the device: directory, io, openNode and every device call
+    mutable QMutex mutex; // guards the device: openNode and every device call
     V4l2DeviceDirectory directory;
-    std::shared_ptr<V4l2Io> io;
     QByteArray selectedName;
     QString openNode;                       // "video0" while open
     QHash<QString, int> reportedOpenErrors; // node path -> errno already logged

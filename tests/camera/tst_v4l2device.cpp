@@ -6,11 +6,14 @@
 #include "camera/UVCCameraSDK.h"
 #include "camera/v4l2/V4l2Camera.h"
 
+#include <QDir>
 #include <QtTest>
 
+#include <atomic>
 #include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -26,6 +29,20 @@ bool writeControl(const char *node, unsigned int id, int value)
         ::close(fd);
     return written;
 }
+
+// Node handles this process holds: the virtual camera hands out an eventfd per open.
+int openHandles()
+{
+    int count = 0;
+    for (const QFileInfo &fd : QDir("/proc/self/fd").entryInfoList(QDir::System))
+        count += fd.symLinkTarget().contains("eventfd");
+    return count;
+}
+
+int opensSeen()
+{
+    return int(VirtualCameraProcess::journal().count("open video" + QByteArray::number(kNode) + " ok"));
+}
 } // namespace
 
 class V4l2DeviceTest : public QObject
@@ -33,11 +50,7 @@ class V4l2DeviceTest : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        V4l2Camera::instance().setBackend(V4l2DeviceDirectory(), nullptr);
-        UVC_CAMERA_SelectUVCCamera("UVC Camera");
-    }
+    void init() { UVC_CAMERA_SelectUVCCamera("UVC Camera"); }
     void cleanup()
     {
         UVC_CAMERA_CloseUVC();
@@ -121,6 +134,77 @@ private slots:
         QCOMPARE(contrast ? V4l2Camera::instance().contrast() : UVC_CAMERA_GetSaturation(),
                  sent ? value : before);
         send(contrast ? 1 : 10);
+    }
+
+    void closedCamera_sendsNothingAndReopenTakesTheNodeAgain()
+    {
+        const int handles = openHandles(), opens = opensSeen();
+        QCOMPARE(UVC_CAMERA_SetContrast(5), -1);
+        QCOMPARE(UVC_CAMERA_RefreshProperties(), -1);
+        QCOMPARE(opensSeen(), opens);
+        QVERIFY(UVC_CAMERA_OpenUVC());
+        QVERIFY(UVC_CAMERA_OpenUVC()); // already open: nothing more is opened
+        QCOMPARE(openHandles(), handles + 1);
+        UVC_CAMERA_CloseUVC();
+        UVC_CAMERA_CloseUVC(); // closing twice is harmless
+        QCOMPARE(openHandles(), handles);
+        QCOMPARE(UVC_CAMERA_GetWidth(), 0);
+        QCOMPARE(QByteArray(UVC_CAMERA_GetFriendlyName()), QByteArray());
+        QCOMPARE(UVC_CAMERA_SetContrast(5), -1);
+        QVERIFY(UVC_CAMERA_OpenUVC());
+        QCOMPARE(UVC_CAMERA_GetWidth(), 640);
+        QCOMPARE(opensSeen(), opens + 2);
+        // Selecting a camera that is not there takes effect at the next open only.
+        UVC_CAMERA_SelectUVCCamera("Laptop Webcam");
+        QCOMPARE(UVC_CAMERA_SetContrast(5), 0);
+        UVC_CAMERA_CloseUVC();
+        QVERIFY(!UVC_CAMERA_OpenUVC());
+    }
+
+    void callsFromSeveralThreads_neverLeakOrTouchAClosedNode()
+    {
+        const int handles = openHandles();
+        QVERIFY(VirtualCameraProcess::send("slow-open 2")); // widens every race around an open
+        std::atomic<int> faults{0};
+        auto worker = [&](int seed) {
+            for (int i = 0; i < 200; ++i) {
+                switch ((i * 7 + seed) % 8) {
+                case 0:
+                    UVC_CAMERA_OpenUVC();
+                    break;
+                case 1:
+                    if (seed == 0)
+                        UVC_CAMERA_CloseUVC();
+                    break;
+                case 2:
+                    UVC_CAMERA_SetContrast(i % 6);
+                    break;
+                case 3:
+                    UVC_CAMERA_SetSaturation(10 + i % 31);
+                    break;
+                case 4:
+                    UVC_CAMERA_RefreshProperties();
+                    faults += !QByteArrayList{"", "TV2026A0001"}.contains(UVC_CAMERA_GetSN());
+                    break;
+                case 5:
+                    faults += UVC_CAMERA_GetWidth() % 640 != 0;
+                    break;
+                case 6:
+                    faults += !QByteArrayList{"", "Tarn Thermal: UVC Camera"}.contains(
+                        UVC_CAMERA_GetFriendlyName());
+                    break;
+                default:
+                    (void)UVC_CAMERA_UVCIsOpen();
+                }
+            }
+        };
+        std::thread a(worker, 0), b(worker, 1), c(worker, 2), d(worker, 3);
+        a.join(), b.join(), c.join(), d.join();
+        QVERIFY(VirtualCameraProcess::send("slow-open 0"));
+        QCOMPARE(faults.load(), 0);
+        QCOMPARE(openHandles(), handles + (UVC_CAMERA_UVCIsOpen() ? 1 : 0));
+        UVC_CAMERA_CloseUVC();
+        QCOMPARE(openHandles(), handles);
     }
 
     void refresh_readsWhatAnotherProgramWrote()

@@ -183,10 +183,15 @@ private slots:
                 return;
             QVERIFY2(probe(file, "a", "stream=codec_name").isEmpty(), "audio in a video recording");
         }
-        // HTTP: the whole file, every packet of it. Live RTSP: the wall clock's time (RTMP comes in bursts).
-        if (input == "http")
+        // Live RTSP: the wall clock's time (RTMP comes in bursts); HTTP: the whole file, every packet of it.
+        // HTTP with a length plays like a file: to its end, reported once, no longer network.
+        if (input == "http") {
             QCOMPARE(probe(videos.first(), "v", "stream=nb_read_packets"), QStringList{"100"});
-        else if (input == "rtsp" && videoFiles > 0)
+            QCOMPARE(run.order, QStringList({"start", "finish"}));
+            QCOMPARE(run.lengths.size(), 1);
+            QVERIFY(!run.player.currentSettings().isNetwork);
+            QCOMPARE(TestMedia::smpteBarsMismatch(run.images().last()), QString());
+        } else if (input == "rtsp" && videoFiles > 0)
             QVERIFY2(total >= recordedSeconds - 1.0 && total <= recordedSeconds + 0.5,
                      qPrintable(QString("%1 s recorded in %2 s").arg(total).arg(recordedSeconds)));
         for (const QString &file : aac) {

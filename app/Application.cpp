@@ -87,39 +87,16 @@ __attribute__((init_priority(101)))
 #endif
 StartupMessages startupMessages;
 
-QStringList argumentList(int argc, char *argv[])
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    return arguments;
-}
-
-// Answers --help, --version and a command line that is not understood without a display: a plain
-// QCoreApplication is enough for the parser. Returns the exit code.
-int answerCommandLine(int argc, char *argv[], const char *summary)
-{
-    QCoreApplication core(argc, argv);
-    const ViewerCommandLine command = readViewerCommandLine(core.arguments(), QString::fromUtf8(summary));
-    const QByteArray text = command.text.toLocal8Bit();
-    if (command.action == ViewerCommandLine::Reject) {
-        std::fputs(text.constData(), stderr);
-        return kBadCommandLineExitCode;
-    }
-    std::fputs(text.constData(), stdout);
-    return 0;
-}
-
 } // namespace
 
 int runApplication(int argc, char *argv[], const char *summary)
 {
     QCoreApplication::setApplicationVersion(QStringLiteral(TARN_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral(TARN_APP_ID));
-    const bool answer = viewerCommandLineNeedsAnswer(argumentList(argc, argv));
+    const bool answer = viewerCommandLineNeedsAnswer(viewerArguments(argc, argv));
     StartupMessages::release(!answer);
     if (answer)
-        return answerCommandLine(argc, argv, summary);
+        return answerViewerCommandLine(argc, argv, summary);
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QGuiApplication app(argc, argv);

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <cstdio>
+
 namespace {
 
 // Options that Qt itself reads from the command line of a GUI program (QGuiApplication, the xcb
@@ -152,4 +154,25 @@ ViewerCommandLine readViewerCommandLine(const QStringList &arguments, const QStr
         break;
     }
     return result;
+}
+
+QStringList viewerArguments(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+int answerViewerCommandLine(int argc, char *argv[], const char *summary)
+{
+    QCoreApplication core(argc, argv);
+    const ViewerCommandLine command = readViewerCommandLine(core.arguments(), QString::fromUtf8(summary));
+    const QByteArray text = command.text.toLocal8Bit();
+    if (command.action == ViewerCommandLine::Reject) {
+        std::fputs(text.constData(), stderr);
+        return kBadCommandLineExitCode;
+    }
+    std::fputs(text.constData(), stdout);
+    return 0;
 }

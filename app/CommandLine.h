@@ -26,6 +26,13 @@ constexpr int kBadCommandLineExitCode = 2;
 // QCoreApplication (or a QGuiApplication) only when the answer is not Run.
 ViewerCommandLine readViewerCommandLine(const QStringList &arguments, const QString &summary);
 
+// ARGV as the list the functions here read; usable before any application object exists.
+QStringList viewerArguments(int argc, char *argv[]);
+
+// Answers --help, --version and a command line that is not understood, without a display: a plain
+// QCoreApplication is made for the parser. Returns the exit code.
+int answerViewerCommandLine(int argc, char *argv[], const char *summary);
+
 // Whether ARGUMENTS ask for anything but Run; usable before any application object exists.
 bool viewerCommandLineNeedsAnswer(const QStringList &arguments);
 

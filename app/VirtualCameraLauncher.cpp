@@ -14,14 +14,6 @@
 
 namespace {
 
-QStringList argumentList(int argc, char *argv[])
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    return arguments;
-}
-
 // The first place that holds the library, as seen from the folder of this program.
 QString findLibrary(const QString &programDir)
 {
@@ -46,18 +38,9 @@ int fail(const QString &program, const QString &text)
 int VirtualCameraLauncher::run(int argc, char *argv[], const char *summary)
 {
     QCoreApplication::setApplicationVersion(QStringLiteral(TARN_VERSION));
-    const QStringList arguments = argumentList(argc, argv);
-    if (viewerCommandLineNeedsAnswer(arguments)) {
-        QCoreApplication core(argc, argv);
-        const ViewerCommandLine command = readViewerCommandLine(core.arguments(), QString::fromUtf8(summary));
-        const QByteArray text = command.text.toLocal8Bit();
-        if (command.action == ViewerCommandLine::Reject) {
-            std::fputs(text.constData(), stderr);
-            return kBadCommandLineExitCode;
-        }
-        std::fputs(text.constData(), stdout);
-        return 0;
-    }
+    const QStringList arguments = viewerArguments(argc, argv);
+    if (viewerCommandLineNeedsAnswer(arguments))
+        return answerViewerCommandLine(argc, argv, summary);
 
     const QString program = QFileInfo(arguments.value(0)).fileName();
     const QFileInfo self(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget());

@@ -1,6 +1,7 @@
-// The simulated-camera viewer driven as a person would: the real program on the suite's X display,
-// real mouse events through xdotool, screenshots through ImageMagick's import. The screenshots are
-// kept in the build tree as the test's output files.
+// The viewer driven as a person would, on the virtual UVC camera loaded into it: the real program on
+// the suite's X display, real mouse events through xdotool, screenshots through ImageMagick's import,
+// the camera's cable pulled and plugged back through its control FIFO. The screenshots are kept in
+// the build tree as the test's output files.
 #include <QColor>
 #include <QDir>
 #include <QImage>
@@ -8,12 +9,17 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 const QString titlePrefix = QStringLiteral("Tarn Player V1.1 - SN: ");
+const QString serial = QStringLiteral("TVE2E0042");
+constexpr int node = 20; // the camera's /dev/videoN; after a replug N + 1
 
 QString run(const QString &program, const QStringList &args, int timeoutMs = 10000)
 {
@@ -86,15 +92,33 @@ class tst_viewer_e2e : public QObject
 
     QString viewerPath;
     QString shotDir;
+    QTemporaryDir controlDir;
     QProcess viewer;
+    QString viewerLog;
     QProcess windowManager;
     QString window;
+
+    bool logged(const QString &text)
+    {
+        viewerLog += QString::fromUtf8(viewer.readAll());
+        return viewerLog.contains(text);
+    }
+    // A line to the camera's control FIFO; false while the camera does not listen yet.
+    bool sendToCamera(const QByteArray &line)
+    {
+        const int fd = ::open(qPrintable(controlDir.filePath("control")), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        const bool sent = fd >= 0 && ::write(fd, line.constData(), size_t(line.size())) == line.size();
+        if (fd >= 0)
+            ::close(fd);
+        return sent;
+    }
 
     QImage shoot(const QString &name)
     {
         const QString path = shotDir + '/' + name + ".png";
         QFile::remove(path);
-        run(QStringLiteral("import"), {"-window", window, path}, 30000);
+        // zlib level 1: a noisy full-screen picture takes seconds at the default level.
+        run(QStringLiteral("import"), {"-window", window, "-quality", "10", path}, 30000);
         return QImage(path).convertToFormat(QImage::Format_RGB32);
     }
     void drag(int x, int fromY, int toY)
@@ -125,14 +149,22 @@ private slots:
         for (const char *tool : {"xdotool", "xprop", "import", "openbox"})
             QVERIFY2(!QStandardPaths::findExecutable(tool).isEmpty(), tool);
         const QString binaryDir = qEnvironmentVariable("TARN_BINARY_DIR");
-        viewerPath = binaryDir + "/bin/tarn-player-sim";
+        viewerPath = binaryDir + "/bin/tarn-player";
         QVERIFY2(QFileInfo(viewerPath).isExecutable(), qPrintable(viewerPath));
         shotDir = binaryDir + "/test-output/tst_viewer_e2e";
         QVERIFY(QDir().mkpath(shotDir));
         // A window manager, as on any desktop, so that the window's wish to be maximised is carried out.
         windowManager.start(QStringLiteral("openbox"), {"--sm-disable"});
         QVERIFY2(windowManager.waitForStarted(10000), qPrintable(windowManager.errorString()));
-        QTest::qWait(500);
+        // It is ready when the root window names a live window of it (a window id left by an earlier one
+        // names no window).
+        QString wm;
+        const auto wmName = [&] {
+            const QString root = run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
+            wm = root + " / " + run("xprop", {"-id", root.section(' ', -1), "_NET_WM_NAME"});
+            return wm;
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(wmName().contains("Openbox"), qPrintable(wm), 10000);
     }
     void cleanupTestCase()
     {
@@ -145,9 +177,16 @@ private slots:
         viewer.waitForFinished(10000);
     }
 
-    void viewer_showsCameraAnswersClicksAndExitsCleanly()
+    void viewer_showsCameraAnswersClicksSurvivesReplugAndExitsCleanly()
     {
-        viewer.setProcessChannelMode(QProcess::ForwardedChannels);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_PRELOAD", TARN_VCAM_LIBRARY);
+        env.insert("TARN_VCAM_NODE", QString::number(node));
+        env.insert("TARN_VCAM_CONTROL", controlDir.filePath("control"));
+        env.insert("TARN_VCAM_SERIAL", serial);
+        env.insert("QT_LOGGING_RULES", "tarn.media.interrupt.debug=false");
+        viewer.setProcessEnvironment(env);
+        viewer.setProcessChannelMode(QProcess::MergedChannels);
         viewer.start(viewerPath, QStringList());
         QVERIFY2(viewer.waitForStarted(10000), qPrintable(viewer.errorString()));
 
@@ -171,13 +210,8 @@ private slots:
                                                  .arg(screen[0], screen[1])),
                                   10000);
 
-        // Within a few seconds the title carries the simulated camera's serial number.
-        const auto title = [this] {
-            return xdotool({"getwindowname", window});
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(title().startsWith(titlePrefix) && title() != titlePrefix + "Unknown" &&
-                                     title().size() > titlePrefix.size(),
-                                 30000);
+        // Within a few seconds the title carries the camera's serial number.
+        QTRY_COMPARE_WITH_TIMEOUT(xdotool({"getwindowname", window}), titlePrefix + serial, 30000);
 
         // ... and the live picture covers the black centre pane, corners included.
         QImage first;
@@ -210,17 +244,30 @@ private slots:
         const QColor handleColor(0x3b, 0x61, 0x53);
         drag(handleX, 206, 262);
         // Magnified twice about its middle, the picture before the move should look like the one after
-        // it, much more than the unmagnified one does (the frame stamp along the bottom is left out).
+        // it, much more than the unmagnified one does.
         const QImage expected = magnified(recoloured, pane, 2.0);
-        const QRect scene(pane.left(), pane.top(), pane.width(), pane.height() * 85 / 100);
         QImage zoomed;
         QTRY_VERIFY_WITH_TIMEOUT(
             (zoomed = shoot(QStringLiteral("4-zoom")),
-             difference(expected, zoomed, scene) < 0.6 * difference(recoloured, zoomed, scene)),
+             difference(expected, zoomed, pane) < 0.6 * difference(recoloured, zoomed, pane)),
             10000);
         // The handle now stands about a third of the way down the track, showing the new value there.
         QVERIFY(isColor(zoomed.pixel(handleX - 40, 262), handleColor));
         QVERIFY(!isColor(zoomed.pixel(handleX - 40, 206), handleColor));
+
+        // The cable pulled: after four silent seconds the watchdog closes the session. Plugged back, the
+        // camera comes as the next node, where the search finds it, and its picture is back.
+        QVERIFY(sendToCamera("unplug\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(logged("NO FRAME And Ready Reopn"), 15000);
+        const QImage lost = shoot(QStringLiteral("5-unplugged"));
+        QVERIFY(sendToCamera("plug\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(logged(QString("/dev/video%1").arg(node + 1)), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const QImage back = shoot(QStringLiteral("6-plugged-back"));
+                return litShare(back, pane) > 0.5 && difference(lost, back, pane) > 3 * drift + 10;
+            }(),
+            15000);
 
         // Closing the window through the window manager (Alt+F4) ends the session and the program exits
         // with 0.

@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/dict.h>
 #include <libavutil/frame.h>
 }
 
@@ -45,10 +46,16 @@ bool FramePainter::setFormat(uint32_t pixelFormat, uint32_t frameWidth, uint32_t
     encoder->time_base = AVRational{1, int(fps)};
     encoder->flags |= AV_CODEC_FLAG_QSCALE;
     encoder->global_quality = FF_QP2LAMBDA * 4;
+    frame->quality = encoder->global_quality;
     frame->format = encoder->pix_fmt;
     frame->width = encoder->width;
     frame->height = encoder->height;
-    if (avcodec_open2(encoder, codec, nullptr) < 0 || av_frame_get_buffer(frame, 0) < 0) {
+    // The standard Huffman tables: "optimal" ones cost a second pass over every frame.
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "huffman", "default", 0);
+    const int opened = avcodec_open2(encoder, codec, &options);
+    av_dict_free(&options);
+    if (opened < 0 || av_frame_get_buffer(frame, 0) < 0) {
         releaseEncoder();
         return false;
     }

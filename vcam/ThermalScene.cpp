@@ -215,12 +215,16 @@ void ThermalScene::buildBackground()
     disc(575, 420, 12, 124);
 
     // Fixed-pattern texture: gentle waves plus a little static grain.
+    std::array<double, W> waveX;
+    for (int x = 0; x < W; ++x)
+        waveX[size_t(x)] = 2.5 * std::sin(x * 0.05);
     uint32_t state = 0xC0FFEEu;
     for (int y = 0; y < H; ++y) {
+        const double waveY = std::cos(y * 0.07);
         for (int x = 0; x < W; ++x) {
             state = state * 1664525u + 1013904223u;
             const int grain = int((state >> 24) % 5) - 2;
-            const int wave = int(std::lround(2.5 * std::sin(x * 0.05) * std::cos(y * 0.07)));
+            const int wave = int(std::lround(waveX[size_t(x)] * waveY));
             at(x, y) = uint8_t(std::clamp(int(at(x, y)) + grain + wave, 0, 255));
         }
     }

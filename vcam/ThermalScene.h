@@ -54,7 +54,6 @@ public:
     void render(const View &view, const Target &target);
     // Paints a rectangle of the frame one colour (clipped to the frame); a pixel's chroma is its pair's.
     void fill(const Target &target, int x0, int y0, int w, int h, Yuv colour) const;
-    Yuv colour(int r, int g, int b) const;
 
 private:
     struct Body
@@ -72,6 +71,7 @@ private:
     static Body makePerson(double scale, int peak);
     void composeField(double seconds);
     void updateMaps(int zoomTenths);
+    Yuv colour(int r, int g, int b) const; // in the frame's range
     void drawRecMark(const Target &target) const;
     void drawTrackingBox(const Target &target, int x, int y) const;
 

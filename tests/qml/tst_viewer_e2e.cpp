@@ -149,7 +149,8 @@ private slots:
             const QString id = run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).section(' ', -1);
             return run("xprop", {"-id", id, "_NET_WM_NAME"});
         };
-        QVERIFY2(waitFor(10000, [&] { return wmName().contains("Openbox"); }), qPrintable(wmName()));
+        QVERIFY2(waitFor(30000, [&] { return wmName().contains("Openbox"); }),
+                 qPrintable(wmName() + windowManager.readAllStandardError()));
     }
     void cleanupTestCase()
     {
@@ -166,6 +167,7 @@ private slots:
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("LD_PRELOAD", TARN_VCAM_LIBRARY);
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0"); // comes first
         env.insert("TARN_VCAM_NODE", "20");
         env.insert("TARN_VCAM_CONTROL", controlDir.filePath("control"));
         env.insert("TARN_VCAM_SERIAL", serial);

@@ -12,10 +12,7 @@ struct CameraDevice
     QCamera::Position position = QCamera::UnspecifiedPosition;
 };
 
-// The video inputs the camera search lists. The camera library the program links implements it:
-// camera/v4l2 returns the multimedia layer's list; camera/sim adds the simulated camera to that list
-// while it is plugged in. Main thread.
+// The video inputs the camera search lists: what the multimedia layer lists and, on Linux, beside it
+// every V4L2 capture node the kernel lists in sysfs (the multimedia layer's list may be empty or
+// late, as it is without a GStreamer camera source). A node both know is listed once. Main thread.
 QList<CameraDevice> listCameraDevices();
-
-// The multimedia layer's own list (QCameraInfo::availableCameras()).
-QList<CameraDevice> systemCameraDevices();

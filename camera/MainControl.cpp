@@ -93,6 +93,10 @@ MainControl::~MainControl()
     openFuture.waitForFinished();
     syncTask->cancelAndWait();
     delete syncTask;
+    // An open that finished after the session went (the worker was inside it when the window closed)
+    // leaves the camera open with no capture on it and nobody left to close it.
+    if (!ffmpegThread->isRunning())
+        UVC_CAMERA_CloseUVC();
 }
 
 void MainControl::slotStartUVCConnect()

@@ -1,7 +1,7 @@
 #pragma once
 // The camera vendor library's interface: one current camera, selected by name, no handles.
-// On Windows the vendor's own UVCCameraSDK library implements it; on Linux one of our two libraries
-// does: camera/v4l2 (real UVC cameras) or camera/sim (the simulated thermal camera).
+// On Windows the vendor's own UVCCameraSDK library implements it; on Linux camera/v4l2 does, for UVC
+// cameras through V4L2.
 //
 // Threads: open, close, is-open and the size and name queries may come from any thread at any time;
 // the commands and the refresh sequence (refresh, get-saturation, get-serial) are serialised by the

@@ -1,6 +1,5 @@
 #include "media/CaptureInputResolver.h"
 
-#include "capture/CaptureSourceRegistry.h"
 #include "capture/V4l2DeviceDirectory.h"
 
 CaptureInputResolver::CaptureInputResolver(QString sysfsRoot, QString devRoot)
@@ -18,8 +17,6 @@ CaptureInputResolver::Input CaptureInputResolver::resolve(const QString &deviceU
         return {deviceUrl, v4l2};
 
     const QString name = deviceUrl.mid(prefix.size());
-    if (const auto source = CaptureSourceRegistry::find(name))
-        return {source->url, source->format};
     if (const auto node = V4l2DeviceDirectory(sysfsRoot, devRoot).findCaptureNode(name))
         return {node->devicePath, v4l2};
     // No such camera: the "v4l2" open of the bare name fails and the player reports it.

@@ -5,12 +5,11 @@
 // Turns a capture-device URL of the player ("video=NAME" or "/dev/...", size suffix already removed)
 // into what FFmpeg opens and the input format that opens it.
 //
-// Linux: a named source in CaptureSourceRegistry wins (the simulated camera); otherwise "video=NAME" is
-// the V4L2 capture node whose card name is NAME, found under the sysfs root, opened with "v4l2". A
-// "/dev/..." URL is that node. A name nothing answers to still goes to "v4l2", whose open then fails.
-// Windows: every device URL goes to "dshow" unchanged.
+// Linux: "video=NAME" is the V4L2 capture node whose card name is NAME, found under the sysfs root,
+// opened with "v4l2". A "/dev/..." URL is that node. A name nothing answers to still goes to "v4l2",
+// whose open then fails. Windows: every device URL goes to "dshow" unchanged.
 //
-// Reads only the registry (locked) and files; any thread may call resolve().
+// Reads only files; any thread may call resolve().
 class CaptureInputResolver
 {
 public:

@@ -1,7 +1,7 @@
 # The Debian package: `cpack -G DEB` in the build folder (scripts/package.sh builds and runs it).
-# Its dependencies are those of the libraries the programs link (dpkg-shlibdeps), plus what they load
-# at run time that no link shows: the QML modules that the window imports, Qt Multimedia's plugins
-# (the camera list), and the ffmpeg program, which tarn-tool runs.
+# Its dependencies are those of the libraries the programs and the virtual camera library link
+# (dpkg-shlibdeps), plus what they load at run time that no link shows: the QML modules that the window
+# imports, Qt Multimedia's plugins (the camera list), and the ffmpeg program, which tarn-tool runs.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${TARN_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -14,7 +14,8 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "one window, with the camera's serial number in the title, its record, palette,"
     "tracking and flat-field correction commands, and a zoom. The camera is found"
     "and opened by itself, and opened again when its picture stops."
-    "tarn-player-sim runs the same viewer on a simulated thermal camera.")
+    "tarn-player-sim runs the same viewer on a virtual thermal camera made in"
+    "software, for trying it without a camera.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

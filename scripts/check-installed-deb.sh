@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package, installs it with apt-get as a user would, starts the installed
-# tarn-player-sim (from /usr/bin, with no environment of the build) on a virtual display, waits up to
-# 30 s for its window, saves a screenshot, and removes the package again if it was not installed before.
+# tarn-player-sim (from /usr/bin, with no environment of the build: it finds the virtual camera library
+# the package installed) on a virtual display, waits up to 30 s for its window and its picture, saves a
+# screenshot, and removes the package again if it was not installed before.
 # Changes the machine: run it as root (or with sudo) on a machine you may install packages on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,9 +25,9 @@ env -i PATH=/usr/bin:/bin HOME="${HOME:-/root}" xvfb-run -a -s "-screen 0 1280x8
     window=$(timeout 30 xdotool search --sync --onlyvisible --class tarn-player-sim | head -n 1)
     status=1
     if [ -n "$window" ]; then
-        # Wait (up to 20 s) for the thermal picture in the middle of the video pane (the window opens
-        # at 0,0 without a window manager): the noisy scene brings well over a hundred grey levels
-        # there, the empty pane one.
+        # Wait (up to 20 s) for the picture of the virtual camera in the middle of the video pane (the
+        # window opens at 0,0 without a window manager): it brings dozens of grey levels there, the
+        # empty pane one.
         for _ in $(seq 100); do
             import -window root "$1"
             [ "$(convert "$1" -crop 200x200+412+284 +repage -format %k info:)" -gt 20 ] && { status=0; break; }

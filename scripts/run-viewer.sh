@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the viewer on the simulated thermal camera.
+# Installs what is missing, builds, and runs the viewer on the virtual thermal camera (tarn-player-sim).
 # Without a display it runs on a virtual one, saves a screenshot after a few seconds and says where.
 set -euo pipefail
 cd "$(dirname "$0")/.."

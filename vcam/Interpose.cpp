@@ -1,5 +1,7 @@
 // The libc entry points a V4L2 client calls, answered for the virtual camera's node, its descriptors,
 // its buffer mappings and its sysfs facts; everything else goes on to libc unchanged.
+#include "Faults.h"
+#include "Journal.h"
 #include "RealCalls.h"
 #include "VirtualCamera.h"
 
@@ -14,6 +16,7 @@
 #include <sys/select.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <vector>
 
 #define TARN_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -130,6 +133,48 @@ int pollResult(struct pollfd *fds, nfds_t count, int ready)
     }
     return ready;
 }
+
+const char *controlName(uint32_t id)
+{
+    switch (id) {
+    case V4L2_CID_BRIGHTNESS:
+        return "brightness";
+    case V4L2_CID_CONTRAST:
+        return "contrast";
+    case V4L2_CID_SATURATION:
+        return "saturation";
+    default:
+        return "control";
+    }
+}
+
+// The device's answer, with the control-read delay in front and the journal of control writes behind.
+int deviceIoctl(VirtualDevice &device, DeviceHandle *handle, unsigned long request, void *argument)
+{
+    if (request == VIDIOC_G_CTRL || request == VIDIOC_G_EXT_CTRLS)
+        Faults::instance().delayControlRead();
+    if (request == VIDIOC_S_CTRL && argument) {
+        const v4l2_control sent = *static_cast<v4l2_control *>(argument);
+        const int result = device.ioctl(handle, request, argument);
+        if (result == 0)
+            Journal::write("%s %d", controlName(sent.id), sent.value);
+        return result;
+    }
+    if (request == VIDIOC_S_EXT_CTRLS && argument) {
+        const auto *list = static_cast<v4l2_ext_controls *>(argument);
+        std::vector<v4l2_ext_control> sent;
+        if (list->controls && list->count <= 1024)
+            sent.assign(list->controls, list->controls + list->count);
+        const int result = device.ioctl(handle, request, argument);
+        if (result == 0) {
+            for (const v4l2_ext_control &item : sent)
+                Journal::write("%s %d", controlName(item.id), item.value);
+        }
+        return result;
+    }
+    return device.ioctl(handle, request, argument);
+}
+
 } // namespace
 
 TARN_EXPORT int open(const char *path, int flags, ...)
@@ -221,7 +266,7 @@ TARN_EXPORT int ioctl(int fd, unsigned long request, ...)
     va_end(arguments);
     DeviceHandle *handle = nullptr;
     if (const std::shared_ptr<VirtualDevice> device = deviceOf(fd, &handle))
-        return device->ioctl(handle, request, argument);
+        return deviceIoctl(*device, handle, request, argument);
     return real().ioctl(fd, request, argument);
 }
 

@@ -1,5 +1,7 @@
 #include "VirtualCamera.h"
 
+#include "Faults.h"
+#include "Journal.h"
 #include "RealCalls.h"
 
 #include <atomic>
@@ -84,6 +86,9 @@ void VirtualCamera::listen()
                 setStalled(true);
             else if (command == "resume")
                 setStalled(false);
+            else if (!Faults::instance().apply(command))
+                continue;
+            Journal::write("command %s", command.c_str());
         }
     }
     RealCalls::get().close(fd);
@@ -110,12 +115,14 @@ bool VirtualCamera::isPlugged(int node)
 
 int VirtualCamera::open(int node, int flags)
 {
+    Faults::instance().delayOpen();
     std::unique_lock<std::mutex> lock(mutex);
     if (!device || device->node() != node) {
         errno = ENOENT;
         return -1;
     }
-    if (const int error = CameraConfig::openError()) {
+    if (const int error = Faults::instance().takeOpenError()) {
+        Journal::write("open video%d %s", node, strerrorname_np(error));
         errno = error;
         return -1;
     }
@@ -131,6 +138,7 @@ int VirtualCamera::open(int node, int flags)
     lock.unlock();
     opened->attach(handle);
     startListening();
+    Journal::write("open video%d ok", node);
     return fd;
 }
 

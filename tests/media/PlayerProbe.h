@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QTest>
 
+#include <atomic>
+
 // The player with its open input and its capture-device directory opened up for tests.
 class PlayerProbe : public FFmpegThread
 {
@@ -41,6 +43,9 @@ public:
             [this](const QImage &image) {
                 QMutexLocker locker(&imageMutex);
                 kept << image.copy();
+                // Asked for here, on the player thread: no image after this one starts another loop turn.
+                if (kept.size() == stopAt)
+                    player.stop();
             },
             Qt::DirectConnection);
         connect(&player, &FFmpegThread::receivePlayStart, this, [this] { order << "start"; });
@@ -71,12 +76,8 @@ public:
     // ended it. False when that did not happen in time.
     bool play(const QString &url, int stopAfter = 0, int timeoutMs = 30000)
     {
+        stopAt = stopAfter;
         start(url);
-        if (stopAfter > 0) {
-            if (!waitForImages(stopAfter, timeoutMs))
-                return false;
-            player.stop();
-        }
         return waitForFinish(timeoutMs);
     }
     // What every live input shows when played for ten images: one start and one finish, no length, its
@@ -92,6 +93,8 @@ public:
     }
 
     PlayerProbe player;
+    // The image at which the player thread itself calls stop(); 0: none.
+    std::atomic<int> stopAt{0};
     QStringList order;
     QList<qlonglong> lengths;
 

@@ -1,6 +1,5 @@
 // Audio as a listener hears it: the player plays into a PulseAudio server of the test's own (a null sink)
 // and the test records the sink. Also the packet-queue threads of sync mode, on real files and streams.
-#include "capture/CaptureSourceRegistry.h"
 #include "LogCapture.h"
 #include "media/FFmpegSync.h"
 #include "PlayerProbe.h"
@@ -170,7 +169,6 @@ private slots:
     {
         QTest::addColumn<QString>("input");
         QTest::newRow("file") << "file";
-        QTest::newRow("capture device") << "device";
         QTest::newRow("network stream") << "rtmp";
     }
     void syncMode()
@@ -178,10 +176,7 @@ private slots:
         QFETCH(QString, input);
         RtmpServer rtmp;
         QString url = movie();
-        if (input == "device") {
-            CaptureSourceRegistry::add("Audio Cam", {url, "mov"});
-            url = "video=Audio Cam";
-        } else if (input == "rtmp") {
+        if (input == "rtmp") {
             QVERIFY(rtmp.start() && rtmp.publish(url));
             url = rtmp.url();
         }
@@ -205,7 +200,6 @@ private slots:
                     [&, kind](qint64 ms) { positions[kind] << ms; });
         }
         QVERIFY(run.play(url, input == "file" ? 0 : 50));
-        CaptureSourceRegistry::remove("Audio Cam");
 
         const int images = run.images().size();
         QVERIFY2(input == "file" ? images == 75 : images >= 50, qPrintable(QString::number(images)));

@@ -6,7 +6,6 @@
 
 #include "HangingTcpServer.h"
 #include "LogCapture.h"
-#include "Y4mFileStreamer.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -20,16 +19,22 @@ void shiftClock(const QString &file, int seconds)
         shift.write(QByteArray::number(seconds));
 }
 
-// Child: plays a live stream of 5 frames a second (so that every read waits and asks the interrupt
-// callback) and moves the clock an hour ahead after five images. 0 when playback went on for ten more
-// images without a failed read.
+// Child: plays a live stream of 5 frames a second that ffmpeg serves on a UNIX socket (so that every
+// read waits and asks the interrupt callback) and moves the clock an hour ahead after five images. 0
+// when playback went on for ten more images without a failed read.
 int clockAheadDuringReads(const QString &dir, const QString &shiftFile)
 {
-    Y4mFileStreamer camera;
-    if (!TestMedia::ffmpeg(dir, "-f lavfi -i smptebars=size=160x120:rate=25:duration=1 -pix_fmt yuv420p "
-                                "-f yuv4mpegpipe bars.y4m") ||
-        !camera.load(dir + "/bars.y4m", 160, 120) || !camera.listen(dir + "/live.sock", 5))
+    QProcess source;
+    source.setWorkingDirectory(dir);
+    source.start("ffmpeg", QString("-v error -re -f lavfi -i testsrc=size=160x120:rate=5 -pix_fmt yuv420p "
+                                   "-f yuv4mpegpipe -listen 1 unix:live.sock")
+                               .split(' '));
+    if (!QTest::qWaitFor([&] { return QFile::exists(dir + "/live.sock"); }, 10000))
         return 2;
+    const auto stopSource = qScopeGuard([&] {
+        source.kill();
+        source.waitForFinished();
+    });
     LogCapture log;
     PlayerRun run;
     run.start("unix:" + dir + "/live.sock");

@@ -16,11 +16,9 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(TestMedia::ffmpeg(dir.path(), "-f lavfi -i smptebars=size=320x240:rate=25:duration=2 -c:v "
                                               "libx264 -pix_fmt yuv420p -movflags +faststart bars.mp4"));
-        const QString port = QString::number(TestMedia::freeTcpPort());
         QProcess server;
-        server.start("/usr/bin/python3",
-                     {"-m", "http.server", port, "--bind", "127.0.0.1", "--directory", dir.path()});
-        QVERIFY(TestMedia::waitForTcpPort(port.toUShort(), 15000));
+        const QString port = QString::number(TestMedia::startHttpServer(server, dir.path()));
+        QVERIFY(port != "0");
         const QString url = "http://127.0.0.1:" + port + "/bars.mp4";
         PlayerRun run;
         run.player.setUrl(url);

@@ -1,5 +1,6 @@
-// What the player makes of a URL: its classification, the size and rate suffix of capture devices, the
-// options each input gets, and the host and port of the TCP pre-check.
+// What the player makes of a URL: its classification, the size and rate suffix of capture devices, and
+// the host and port of the TCP pre-check. (The options each input is opened with act in tst_media_stop,
+// tst_media_live and tst_media_vcam.)
 #include "PlayerProbe.h"
 
 #include "HangingTcpServer.h"
@@ -67,54 +68,6 @@ private slots:
         QVERIFY2(log.inOrder(lines), qPrintable(log.lines().join('\n')));
         if (lines.isEmpty())
             QVERIFY(!log.contains(QStringLiteral("Adjust")));
-    }
-
-    void givesEachInputItsOptions_data()
-    {
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<QStringList>("present");
-        QTest::addColumn<QStringList>("absent");
-        auto row = [](const char *name, const char *input, const QStringList &present,
-                      const QStringList &absent) {
-            QTest::newRow(name) << QString(input) << present << absent;
-        };
-        row("device", "video=Cam|1280x720|25",
-            {"video_size=1280x720", "framerate=25", "buffer_size=8192000", "rtsp_transport=tcp",
-             "max_delay=1000000", "threads=auto"},
-            {"timeout", "rw_timeout"});
-        row("device keeps the default size", "video=Cam", {"video_size=640x480"}, {"framerate"});
-        row("device with a zero size", "video=Cam|x", {}, {"video_size"});
-        row("rtsp bounds its socket in microseconds", "rtsp://127.0.0.1/live", {"timeout=3000000"},
-            {"rw_timeout", "video_size"});
-        row("rtmp: timeout would mean listen", "rtmp://127.0.0.1/live/x", {"rw_timeout=3000000"},
-            {"timeout"});
-        row("http", "http://127.0.0.1/x.mp4", {"rw_timeout=3000000"}, {"timeout"});
-        row("sdp may open rtp", "/tmp/a.sdp", {"protocol_whitelist=file,udp,rtp,crypto,data"},
-            {"timeout", "rw_timeout"});
-        row("file", "/tmp/a.mp4", {"buffer_size=8192000"},
-            {"timeout", "rw_timeout", "protocol_whitelist", "video_size"});
-    }
-    void givesEachInputItsOptions()
-    {
-        QFETCH(QString, input);
-        QFETCH(QStringList, present);
-        QFETCH(QStringList, absent);
-        FFmpegThread player;
-        player.setUrl(input);
-        // Set by hand before play(): the open step's value wins.
-        av::DictionaryPtr options;
-        av_dict_set(av::out(options), "timeout", "1", 0);
-        if (!input.startsWith("rtsp"))
-            options.reset();
-        MediaUrl::addInputOptions(av::out(options), player.currentSettings());
-        auto option = [&](const QString &key) {
-            const AVDictionaryEntry *entry = av_dict_get(options.get(), qPrintable(key), nullptr, 0);
-            return entry ? QString::fromUtf8(entry->value) : QString();
-        };
-        for (const QString &pair : present)
-            QCOMPARE(option(pair.section('=', 0, 0)), pair.section('=', 1));
-        for (const QString &key : absent)
-            QVERIFY2(option(key).isNull(), qPrintable(key));
     }
 
     void openRules_data()

@@ -1,8 +1,11 @@
 // Every program that a user runs answers --help and --version and names an option it does not
 // understand on one line with exit code 2, all without a display. The programs come from the build
 // (TARN_PROGRAMS: the names of those that exist, separated by commas; they live in build/bin).
+// tarn-player-sim runs the viewer on the virtual camera it finds beside itself, and names what is
+// missing when it finds none.
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -27,11 +30,18 @@ private slots:
     void initTestCase();
     void answers_data();
     void answers();
+    void playerSim_opensTheVirtualCameraBesideIt();
+
+private:
+    QTemporaryDir alone; // a copy of tarn-player-sim without the library beside it
 };
 
 void CommandLineTest::initTestCase()
 {
     QVERIFY2(!programs().isEmpty(), "TARN_PROGRAMS names no program; run through CTest");
+    if (programs().contains(QStringLiteral("tarn-player-sim")))
+        QVERIFY(QFile::copy(qEnvironmentVariable("TARN_BINARY_DIR") + QStringLiteral("/bin/tarn-player-sim"),
+                            alone.filePath(QStringLiteral("tarn-player-sim"))));
 }
 
 void CommandLineTest::answers_data()
@@ -64,6 +74,10 @@ void CommandLineTest::answers_data()
             row("Qt option", {"-platform", "offscreen", "-reverse", "--version"}, 0, versionLine, QString());
             row("stray argument", {"stray"}, 2, QString(), QStringLiteral("^%1: .*'stray'").arg(p));
         }
+        if (p == QLatin1String("tarn-player-sim"))
+            QTest::newRow("tarn-player-sim without its library")
+                << alone.filePath(p) << QStringList() << 1 << QString()
+                << "^tarn-player-sim: .*libtarn-vcam\\.so";
     }
 }
 
@@ -75,7 +89,9 @@ void CommandLineTest::answers()
     QFETCH(QString, stdoutPattern);
     QFETCH(QString, stderrPattern);
 
-    const QString path = qEnvironmentVariable("TARN_BINARY_DIR") + QStringLiteral("/bin/") + program;
+    const QString path = QFileInfo(program).isAbsolute()
+                             ? program
+                             : qEnvironmentVariable("TARN_BINARY_DIR") + QStringLiteral("/bin/") + program;
     QVERIFY2(QFileInfo(path).isExecutable(), qPrintable(path + " is not built"));
 
     // No display at all: answering the command line must not need one.
@@ -105,6 +121,28 @@ void CommandLineTest::answers()
                  qPrintable("not one line" + both));
         QVERIFY2(QRegularExpression(stderrPattern).match(err).hasMatch(), qPrintable(stderrPattern + both));
     }
+}
+
+void CommandLineTest::playerSim_opensTheVirtualCameraBesideIt()
+{
+    if (!programs().contains(QStringLiteral("tarn-player-sim")) || qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("needs tarn-player-sim and an X display (the suite runs inside xvfb-run)");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("tarn.camera.debug=true"));
+    QProcess viewer;
+    viewer.setProcessEnvironment(env);
+    viewer.start(qEnvironmentVariable("TARN_BINARY_DIR") + QStringLiteral("/bin/tarn-player-sim"),
+                 QStringList());
+    QString err;
+    const bool opened = QTest::qWaitFor(
+        [&] {
+            err += QString::fromLocal8Bit(viewer.readAllStandardError());
+            return err.contains(QLatin1String("Open UVC OK And Ready Start Capture"));
+        },
+        30000);
+    viewer.kill();
+    viewer.waitForFinished();
+    QVERIFY2(opened, qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)

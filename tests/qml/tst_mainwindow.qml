@@ -219,8 +219,8 @@ TestCase {
     }
 
     function test_layout(data) {
-        if (Screen.desktopAvailableWidth < data.width || Screen.desktopAvailableHeight < data.height)
-            skip("the screen is smaller than " + data.tag)
+        verify(Screen.desktopAvailableWidth >= data.width && Screen.desktopAvailableHeight >= data.height,
+               "the screen is smaller than " + data.tag + ": run the tests on a 1920x1080 display")
         compare(window.visibility, Window.Maximized)
         window.visibility = Window.Windowed
         window.x = 0

@@ -11,13 +11,16 @@ bool active = false;
 
 void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
+    QtMessageHandler next;
     {
         QMutexLocker locker(&captureMutex);
+        // A copy of our own: the message's text is shared with Qt, which releases it on the logging thread.
         if (active)
-            captured << message;
+            captured << QString(message.constData(), message.size());
+        next = previous;
     }
-    if (previous)
-        previous(type, context, message);
+    if (next)
+        next(type, context, message);
 }
 } // namespace
 
@@ -31,8 +34,8 @@ LogCapture::LogCapture()
 
 LogCapture::~LogCapture()
 {
-    qInstallMessageHandler(previous);
     QMutexLocker locker(&captureMutex);
+    qInstallMessageHandler(previous);
     active = false;
     captured.clear();
 }

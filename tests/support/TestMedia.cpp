@@ -2,10 +2,6 @@
 
 #include <QDeadlineTimer>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTest>
-#include <QUdpSocket>
 
 namespace TestMedia {
 
@@ -55,40 +51,14 @@ QString smpteBarsMismatch(const QImage &image, int tolerance, int level)
     return QString();
 }
 
-quint16 freeTcpPort()
+quint16 startHttpServer(QProcess &server, const QString &dir)
 {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
-quint16 freeUdpPortPair()
-{
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        QUdpSocket probe;
-        if (!probe.bind(QHostAddress(QHostAddress::LocalHost), 0))
-            continue;
-        const quint16 port = probe.localPort() & ~1u;
-        probe.close();
-        QUdpSocket rtp, rtcp;
-        if (port > 1024 && rtp.bind(QHostAddress::LocalHost, port) &&
-            rtcp.bind(QHostAddress::LocalHost, port + 1))
-            return port;
-    }
-    return 0;
-}
-
-bool waitForTcpPort(quint16 port, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (socket.waitForConnected(200))
-            return true;
-        QTest::qWait(50);
-    }
-    return false;
+    server.setReadChannel(QProcess::StandardOutput);
+    server.start(QStringLiteral("/usr/bin/python3"),
+                 {"-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", dir});
+    // "Serving HTTP on 127.0.0.1 port 40123 (http://127.0.0.1:40123/) ...", once it listens.
+    return quint16(
+        waitForLine(server, "Serving HTTP on 127.0.0.1 port ", 15000).split(' ').value(0).toUInt());
 }
 
 QByteArray waitForLine(QProcess &process, const QByteArray &prefix, int timeoutMs)

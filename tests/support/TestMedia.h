@@ -25,15 +25,11 @@ QString smpteBarsMismatch(const QImage &image, int tolerance = 40, int level = 1
 
 bool near(QRgb actual, const QColor &expected, int tolerance);
 
-// A TCP port nobody listens on right now (the kernel's pick for port 0).
-quint16 freeTcpPort();
-// An even UDP port whose successor is free too (RTP and RTCP).
-quint16 freeUdpPortPair();
+// Starts python's http.server on a port of the kernel's choosing that serves dir; its port once it
+// listens, 0 when it did not come up.
+quint16 startHttpServer(QProcess &server, const QString &dir);
 
 // Reads process's output lines until one starts with prefix; returns the rest of it, or a null array.
 QByteArray waitForLine(QProcess &process, const QByteArray &prefix, int timeoutMs);
-
-// Waits (spinning the event loop) until something accepts TCP connections on 127.0.0.1:port.
-bool waitForTcpPort(quint16 port, int timeoutMs);
 
 } // namespace TestMedia

@@ -11,6 +11,11 @@ QByteArray controlPath()
 {
     return "/tmp/tarn-vcam-control-" + QByteArray::number(::getpid());
 }
+
+QByteArray journalPath()
+{
+    return "/tmp/tarn-vcam-journal-" + QByteArray::number(::getpid());
+}
 } // namespace
 
 QByteArray VirtualCameraProcess::library()
@@ -25,6 +30,8 @@ void VirtualCameraProcess::load(char **argv, int node)
     qputenv("LD_PRELOAD", library());
     qputenv("TARN_VCAM_NODE", QByteArray::number(node));
     qputenv("TARN_VCAM_CONTROL", controlPath()); // execv keeps the process id
+    qputenv("TARN_VCAM_JOURNAL", journalPath());
+    QFile::remove(QString::fromUtf8(journalPath()));
     // The library comes before a sanitizer's runtime in the load order; that is fine here.
     qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
     ::execv("/proc/self/exe", argv);
@@ -42,7 +49,18 @@ bool VirtualCameraProcess::send(const QByteArray &command)
     return sent;
 }
 
+QByteArrayList VirtualCameraProcess::journal()
+{
+    QFile file(QString::fromUtf8(journalPath()));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArrayList lines = file.readAll().split('\n');
+    lines.removeAll(QByteArray());
+    return lines;
+}
+
 void VirtualCameraProcess::removeControl()
 {
     QFile::remove(QString::fromUtf8(qgetenv("TARN_VCAM_CONTROL")));
+    QFile::remove(QString::fromUtf8(journalPath()));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 
 // A test process with the virtual UVC camera loaded into it: the camera library, the player and the
@@ -13,9 +14,13 @@ public:
     static void load(char **argv, int node);
     // The library to preload into child processes.
     static QByteArray library();
-    // Sends a control line ("unplug", "plug", "stall", "resume") to the camera of this process; false
+    // Sends a control line ("unplug", "plug", "stall", "resume", "fail N ERRNO", "slow-open MS",
+    // "slow-read MS": see vcam/Faults.h) to the camera of this process; false
     // when it does not listen yet (it listens from the first open of its node).
     static bool send(const QByteArray &command);
-    // Removes the control FIFO (at the end of the test).
+    // What the camera saw so far, one entry per line of its journal ("open video0 ok", "contrast 5",
+    // "command unplug"; see vcam/Journal.h).
+    static QByteArrayList journal();
+    // Removes the control FIFO and the journal (at the end of the test).
     static void removeControl();
 };

@@ -1,7 +1,6 @@
 // The merge against raw H.264 and ADTS AAC made by ffmpeg at test time, checked with ffprobe and by
 // decoding the result.
 #include "tools/FFmpegTool.h"
-#include "tools/PacketClock.h"
 
 #include "LogCapture.h"
 #include "TestMedia.h"
@@ -225,36 +224,6 @@ private slots:
         const double video = end(mp4, "video"), audio = end(mp4, "audio");
         QVERIFY2(qAbs(video - 3.0) < 0.1 && qAbs(audio - video) <= 0.1,
                  qPrintable(QString("video %1 s, audio %2 s").arg(video).arg(audio)));
-    }
-
-    // Audio without timestamps between video frames leaves the video's frame count alone; video at 25 fps
-    // in a 1/1000 time base gets 0, 40, 80 ms.
-    void clocksCountEachInputApart()
-    {
-        std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> context(avformat_alloc_context(),
-                                                                              avformat_free_context);
-        AVStream *video = avformat_new_stream(context.get(), nullptr);
-        AVStream *audio = avformat_new_stream(context.get(), nullptr);
-        video->time_base = {1, 1000};
-        video->r_frame_rate = {25, 1};
-        audio->time_base = {1, 44100};
-        audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
-        audio->codecpar->frame_size = 1024;
-        audio->codecpar->sample_rate = 44100;
-        PacketClock videoClock, audioClock;
-        QList<qint64> videoPts, audioPts;
-        for (int i = 0; i < 3; ++i) {
-            AVPacket packet{};
-            packet.pts = AV_NOPTS_VALUE;
-            videoClock.stamp(&packet, video);
-            videoPts << packet.pts;
-            QCOMPARE(packet.duration, 40);
-            packet.pts = AV_NOPTS_VALUE;
-            audioClock.stamp(&packet, audio);
-            audioPts << packet.dts;
-        }
-        QCOMPARE(videoPts, (QList<qint64>{0, 40, 80}));
-        QCOMPARE(audioPts, (QList<qint64>{0, 1024, 2048}));
     }
 };
 

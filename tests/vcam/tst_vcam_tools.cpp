@@ -58,8 +58,7 @@ private slots:
             << QStringList{"\\[0\\]: 'YUYV'", "\\[1\\]: 'MJPG'", "Size: Discrete 256x192", "25.000 fps"};
         QTest::newRow("v4l2-ctl --stream-mmap")
             << "v4l2-ctl" << node + QStringList{"--stream-mmap", "--stream-count=60", "--stream-to=/dev/null"}
-            << QStringList{"TARN_VCAM_FPS=60"}
-            << QStringList{"(<(\\s*[0-9.]+ fps\\s*)?){60}"}; // a rate report may come between
+            << QStringList{"TARN_VCAM_FPS=60"} << QStringList{"(<[^<]*){60}"}; // 60 frames, fps lines between
         for (const QString &format : {QString("yuyv422"), QString("mjpeg")}) {
             QTest::addRow("ffmpeg -input_format %s", qPrintable(format))
                 << "ffmpeg" << QStringList{"-hide_banner", "-nostdin",    "-f",      "v4l2", "-input_format",

@@ -166,7 +166,8 @@ private slots:
     void viewer_showsCameraAnswersClicksSurvivesReplugAndExitsCleanly()
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("LD_PRELOAD", TARN_VCAM_LIBRARY);
+        env.insert("LD_PRELOAD",
+                   QString(TARN_VCAM_LIBRARY ":") + env.value("LD_PRELOAD")); // ahead of the suite's
         env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0"); // comes first
         env.insert("TARN_VCAM_NODE", "20");
         env.insert("TARN_VCAM_CONTROL", controlDir.filePath("control"));

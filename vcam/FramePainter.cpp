@@ -2,11 +2,10 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/dict.h>
 #include <libavutil/frame.h>
 }
 
-#include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <linux/videodev2.h>
 
@@ -28,10 +27,8 @@ bool FramePainter::setFormat(uint32_t pixelFormat, uint32_t frameWidth, uint32_t
     format = pixelFormat;
     width = frameWidth;
     height = frameHeight;
-    luma.assign(size_t(width) * height, 0);
-    gradient.resize(width);
-    for (uint32_t x = 0; x < width; ++x)
-        gradient[x] = uint8_t(40 + 60 * x / std::max<uint32_t>(1, width - 1));
+    // YUYV is video range, as a UVC camera sends it; JPEG and greyscale are full range.
+    scene.setSize(int(width), int(height), format != V4L2_PIX_FMT_YUYV);
     if (format != V4L2_PIX_FMT_MJPEG)
         return true;
 
@@ -49,50 +46,24 @@ bool FramePainter::setFormat(uint32_t pixelFormat, uint32_t frameWidth, uint32_t
     encoder->time_base = AVRational{1, int(fps)};
     encoder->flags |= AV_CODEC_FLAG_QSCALE;
     encoder->global_quality = FF_QP2LAMBDA * 4;
+    frame->quality = encoder->global_quality;
     frame->format = encoder->pix_fmt;
     frame->width = encoder->width;
     frame->height = encoder->height;
-    if (avcodec_open2(encoder, codec, nullptr) < 0 || av_frame_get_buffer(frame, 0) < 0) {
+    // The standard Huffman tables: "optimal" ones cost a second pass over every frame.
+    AVDictionary *options = nullptr;
+    av_dict_set(&options, "huffman", "default", 0);
+    const int opened = avcodec_open2(encoder, codec, &options);
+    av_dict_free(&options);
+    if (opened < 0 || av_frame_get_buffer(frame, 0) < 0) {
         releaseEncoder();
         return false;
-    }
-    for (int plane = 1; plane < 3; ++plane) {
-        for (uint32_t y = 0; y < height; ++y)
-            std::memset(frame->data[plane] + y * frame->linesize[plane], 128, width / 2);
     }
     return true;
 }
 
-void FramePainter::paintLuma(uint32_t sequence)
-{
-    // The spot circles the middle once every 8 s at 25 fps.
-    const double angle = sequence * (2 * M_PI / 200.0);
-    const int cx = int(width / 2 + std::cos(angle) * width / 4);
-    const int cy = int(height / 2 + std::sin(angle) * height / 4);
-    const int radius = int(std::max<uint32_t>(4, std::min(width, height) / 8));
-    const int r2 = radius * radius;
-    for (uint32_t y = 0; y < height; ++y) {
-        uint8_t *row = luma.data() + size_t(y) * width;
-        std::memcpy(row, gradient.data(), width);
-        const int dy = int(y) - cy;
-        if (dy * dy >= r2)
-            continue;
-        const int half = int(std::sqrt(double(r2 - dy * dy)));
-        const int from = std::max(0, cx - half);
-        const int to = std::min(int(width), cx + half);
-        for (int x = from; x < to; ++x) {
-            const int dx = x - cx;
-            row[x] = uint8_t(std::min(255, 120 + 135 * (r2 - dx * dx - dy * dy) / r2));
-        }
-    }
-}
-
 size_t FramePainter::encodeJpeg(uint8_t *out, size_t capacity)
 {
-    if (!encoder || av_frame_make_writable(frame) < 0)
-        return 0;
-    for (uint32_t y = 0; y < height; ++y)
-        std::memcpy(frame->data[0] + y * frame->linesize[0], luma.data() + size_t(y) * width, width);
     size_t used = 0;
     if (avcodec_send_frame(encoder, frame) < 0)
         return 0;
@@ -106,36 +77,47 @@ size_t FramePainter::encodeJpeg(uint8_t *out, size_t capacity)
     return used;
 }
 
-size_t FramePainter::paint(uint32_t sequence, uint8_t *out, size_t capacity, int64_t stampNs)
+size_t FramePainter::paint(const ThermalScene::View &view, uint8_t *out, size_t capacity, int64_t stampNs)
 {
     if (width == 0)
         return 0;
-    paintLuma(sequence);
-    if (stampNs >= 0 && width >= 256 && height >= 4) {
-        for (uint32_t bit = 0; bit < 64; ++bit) {
-            const uint8_t value = (uint64_t(stampNs) >> (63 - bit)) & 1 ? 255 : 0;
-            for (uint32_t y = 0; y < 4; ++y)
-                std::memset(luma.data() + size_t(y) * width + bit * 4, value, 4);
-        }
-    }
     const size_t pixels = size_t(width) * height;
+    ThermalScene::Target target;
     switch (format) {
     case V4L2_PIX_FMT_GREY:
         if (capacity < pixels)
             return 0;
-        std::memcpy(out, luma.data(), pixels);
-        return pixels;
+        target.y = out;
+        target.lumaStride = width;
+        break;
     case V4L2_PIX_FMT_YUYV:
         if (capacity < pixels * 2)
             return 0;
-        for (size_t i = 0; i < pixels; ++i) {
-            out[2 * i] = luma[i];
-            out[2 * i + 1] = 128;
-        }
-        return pixels * 2;
+        target = {out, out + 1, out + 3, size_t(width) * 2, size_t(width) * 2, 2, 4};
+        break;
     case V4L2_PIX_FMT_MJPEG:
-        return encodeJpeg(out, capacity);
+        // The encoder has given the frame back (it copies what it keeps), so its planes are free.
+        if (!encoder || av_frame_make_writable(frame) < 0)
+            return 0;
+        target = {frame->data[0],
+                  frame->data[1],
+                  frame->data[2],
+                  size_t(frame->linesize[0]),
+                  size_t(frame->linesize[1]),
+                  1,
+                  1};
+        break;
     default:
         return 0;
     }
+    scene.render(view, target);
+    if (stampNs >= 0 && width >= 256 && height >= 4) {
+        for (int bit = 0; bit < 64; ++bit) {
+            const uint8_t value = (uint64_t(stampNs) >> (63 - bit)) & 1 ? 255 : 0;
+            scene.fill(target, bit * 4, 0, 4, 4, {value, 128, 128});
+        }
+    }
+    if (format == V4L2_PIX_FMT_MJPEG)
+        return encodeJpeg(out, capacity);
+    return format == V4L2_PIX_FMT_GREY ? pixels : pixels * 2;
 }

@@ -535,6 +535,7 @@ int VirtualDevice::controlIoctl(DeviceHandle *handle, unsigned long request, voi
         // uvcvideo clamps a value outside the range to it and says nothing.
         const int32_t clamped = clampToRange(value->value, control->minimum, control->maximum, control->step);
         value->value = clamped;
+        scene.controlWritten(control->id, clamped); // every write is a command, a repeat too
         if (clamped != control->value) {
             control->value = clamped;
             controlChanged(handle, *control);
@@ -587,6 +588,8 @@ int VirtualDevice::extControls(DeviceHandle *handle, unsigned long request, v4l2
             continue;
         }
         item.value = clampToRange(item.value, control->minimum, control->maximum, control->step);
+        if (request == VIDIOC_S_EXT_CTRLS)
+            scene.controlWritten(control->id, item.value);
         if (request == VIDIOC_S_EXT_CTRLS && item.value != control->value) {
             control->value = item.value;
             controlChanged(handle, *control);
@@ -829,11 +832,12 @@ void VirtualDevice::frameLoop()
         queuedOrder.pop_front();
         timespec now{};
         ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const int64_t nowNs = int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+        const ThermalScene::View view = scene.viewAt(nowNs, frameNumber);
         uint8_t *data = memory + index * stride;
         const size_t capacity = current.sizeimage;
         lock.unlock();
-        const int64_t stampNs = config.stamp ? int64_t(now.tv_sec) * 1000000000 + now.tv_nsec : -1;
-        const size_t used = painter.paint(frameNumber, data, capacity, stampNs);
+        const size_t used = painter.paint(view, data, capacity, config.stamp ? nowNs : -1);
         lock.lock();
         Buffer &buffer = buffers[index];
         buffer.queued = false;

@@ -2,6 +2,7 @@
 
 #include "CameraConfig.h"
 #include "FramePainter.h"
+#include "SceneState.h"
 
 #include <linux/videodev2.h>
 
@@ -112,6 +113,7 @@ private:
     std::vector<DeviceHandle *> handles;
     v4l2_pix_format current{};
     std::vector<Control> controls;
+    SceneState scene; // what the control writes made of the picture
     bool unplugged = false;
     bool stalled = false;
 

@@ -12,6 +12,7 @@
 #include "media/FFmpegThread.h"
 #include "presentation/FameProvider.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
 #include <QTimer>
@@ -23,11 +24,28 @@ using namespace VirtualCameraBench;
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarn-camera-bench"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARN_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Runs the camera session on the virtual UVC camera and prints the camera-to-surface latency, "
+        "the time to the first picture and the time from a replug to the picture."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("seconds"),
+                                 QStringLiteral("How long to run (10 or more; 12)."));
+    parser.process(app);
+    const QStringList positional = parser.positionalArguments();
+    bool isNumber = true;
+    const int seconds = positional.isEmpty() ? 12 : positional.first().toInt(&isNumber);
+    if (!isNumber || seconds < 10 || positional.size() > 1) {
+        QTextStream(stderr) << "tarn-camera-bench: SECONDS is a whole number of 10 or more\n";
+        return 2;
+    }
     // The virtual camera, stamping its capture times, loaded into this very program.
     load(argv, "tarn-camera-bench");
-    QCoreApplication app(argc, argv);
     QTextStream out(stdout);
-    const int seconds = std::max(10, argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 12);
     qInstallMessageHandler(quietHandler);
 
     // For every presented frame, how long ago the camera captured it.

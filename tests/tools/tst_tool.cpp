@@ -1,0 +1,315 @@
+// FFmpegTool and the tarn-tool program, on raw H.264 and ADTS AAC made by ffmpeg at test time: the merge,
+// checked with ffprobe and by decoding the result; the child processes (real shells, ffprobe and ffmpeg)
+// whose output is relayed through receiveData; the command line as a user runs it: exit codes, and one line
+// on standard error when it fails. (--help, --version and an unknown option: tests/packaging/tst_cli.)
+#include "tools/FFmpegTool.h"
+
+#include "LogCapture.h"
+#include "TestMedia.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+QByteArray output(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    return process.readAllStandardOutput() + process.readAllStandardError();
+}
+
+// ffprobe's packets of one kind ("video", "audio") in file, in file order.
+QJsonArray packets(const QString &file, const QString &kind)
+{
+    const QJsonObject all = QJsonDocument::fromJson(output("ffprobe", {"-v", "error", "-print_format", "json",
+                                                                       "-show_packets", file}))
+                                .object();
+    QJsonArray found;
+    for (const QJsonValue packet : all.value("packets").toArray()) {
+        if (packet["codec_type"].toString() == kind)
+            found << packet;
+    }
+    return found;
+}
+
+double seconds(const QJsonValue &packet, const char *field)
+{
+    return packet[field].toString().toDouble();
+}
+
+// End of the last packet of one kind, in seconds; -1 without such packets.
+double end(const QString &file, const QString &kind)
+{
+    const QJsonArray list = packets(file, kind);
+    return list.isEmpty() ? -1 : seconds(list.last(), "pts_time") + seconds(list.last(), "duration_time");
+}
+
+// Runs until the child ends (or five seconds pass); returns every receiveData text, in order. With go,
+// that file is made once the first text came (a child waiting for it goes on then).
+QStringList runToEnd(FFmpegTool &tool, const std::function<void()> &start, const QString &go = QString())
+{
+    QStringList pieces;
+    const auto relay = QObject::connect(&tool, &FFmpegTool::receiveData, [&](const QString &data) {
+        pieces << data;
+        if (!go.isEmpty())
+            QFile(go).open(QIODevice::WriteOnly);
+    });
+    QSignalSpy finished(&tool, &FFmpegTool::finished);
+    start();
+    if (finished.isEmpty())
+        finished.wait(5000);
+    QObject::disconnect(relay);
+    return pieces;
+}
+} // namespace
+
+class ToolTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString path(const QString &name) const { return name.isEmpty() ? name : dir.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        const auto make = [this](const QString &args) {
+            return TestMedia::ffmpeg(dir.path(), args);
+        };
+        // Raw H.264 as a camera writes it: 25 fps, no B-frames, no timestamps in the stream.
+        QVERIFY(make("-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 -c:v libx264 -bf 0 -g 25 "
+                     "-pix_fmt yuv420p -f h264 v.h264"));
+        QVERIFY(make("-f lavfi -i sine=duration=1.5 -c:a aac -f adts short.aac"));
+        QVERIFY(make("-f lavfi -i sine=duration=4 -c:a aac -f adts long.aac"));
+        QVERIFY(make("-f lavfi -i testsrc2=size=320x240:rate=25:duration=3 -f lavfi -i sine=duration=3 "
+                     "-c:v libx264 -bf 0 -pix_fmt yuv420p -c:a aac source.mp4"));
+        QVERIFY(make("-i source.mp4 -map 0:v -c copy -bsf:v h264_mp4toannexb -f h264 back.h264"));
+        QVERIFY(make("-i source.mp4 -map 0:a -c copy -f adts back.aac"));
+        // Audio whose timestamps jump back half-way: the muxer refuses the first packet after the jump.
+        QVERIFY(make("-f lavfi -i sine=duration=1 -c:a aac -muxdelay 0 -muxpreload 0 -f mpegts once.ts"));
+        QFile once(path("once.ts")), twice(path("twice.ts"));
+        QVERIFY(once.open(QIODevice::ReadOnly) && twice.open(QIODevice::WriteOnly));
+        const QByteArray bytes = once.readAll();
+        twice.write(bytes + bytes);
+    }
+
+    // Video is stamped at its frame rate. The merge ends when the input whose turn it is runs out: short
+    // audio is written whole (and the video up to it), long audio only up to the end of the video.
+    void merges_data()
+    {
+        QTest::addColumn<QString>("h264");
+        QTest::addColumn<QString>("aac");
+        QTest::addColumn<QString>("mp4");
+        QTest::addColumn<QString>("failure"); // logged, then "error"; empty: nothing logged
+        QTest::addColumn<int>("frames");      // of video in the MP4 file; -1: no file is left
+        const auto row = [](const char *tag, const char *h264, const char *aac, const char *mp4,
+                            const char *failure, int frames) {
+            QTest::newRow(tag) << h264 << aac << mp4 << failure << frames;
+        };
+        row("no AAC path", "v.h264", "", "a.mp4", "", 50);
+        row("AAC path names no file", "v.h264", "missing.aac", "b.mp4", "", 50);
+        row("audio shorter than video", "v.h264", "short.aac", "c.mp4", "", 39);
+        row("audio longer than video", "v.h264", "long.aac", "d.mp4", "", 50);
+        // Raw streams cut from one MP4 by the ffmpeg CLI come back together in sync.
+        row("round trip", "back.h264", "back.aac", "e.mp4", "", 75);
+        // Failures: with nothing done, nothing is logged.
+        row("missing H.264 file", "missing.h264", "short.aac", "f.mp4", "", -1);
+        row("empty MP4 path", "v.h264", "short.aac", "", "", -1);
+        row("video input without video", "short.aac", "", "g.mp4", "no video stream h264 error", -1);
+        row("container unknown by name", "v.h264", "", "h.unknown",
+            "avformat_alloc_output_context2 mp4 error", -1);
+        row("output folder missing", "v.h264", "", "none/i.mp4", "avio_open mp4 error", -1);
+        // What was written stays, closed with a trailer.
+        row("packet write fails", "v.h264", "twice.ts", "j.mp4", "写入包数据出错", 27);
+    }
+    void merges()
+    {
+        QFETCH(QString, h264);
+        QFETCH(QString, aac);
+        QFETCH(QString, mp4);
+        QFETCH(QString, failure);
+        QFETCH(int, frames);
+        LogCapture log;
+        FFmpegTool tool;
+        QSignalSpy finished(&tool, &FFmpegTool::mergeFinished);
+        tool.h264ToMp4ByCode(path(h264), path(aac), path(mp4));
+        const bool ok = failure.isEmpty() && frames >= 0;
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first(), (QVariantList{ok, failure}));
+        // The log lines without their time of day: besides one for each packet written, the failure and
+        // "error", or nothing.
+        static const QRegularExpression time("^\\d\\d:\\d\\d:\\d\\d \\d{3} ");
+        const QStringList lines = log.lines().filter(time).replaceInStrings(time, QString());
+        QCOMPARE(lines.filter(QRegularExpression("^(?!\"正在写入包 size: \\d+  pts: -?\\d+\"$)")),
+                 (failure.isEmpty() ? QStringList() : QStringList{failure, "error"}));
+        const QString file = path(mp4);
+        QCOMPARE(QFile::exists(file), frames >= 0);
+        if (frames < 0)
+            return;
+
+        QCOMPARE(output("ffmpeg", {"-v", "error", "-i", file, "-f", "null", "-"}), QByteArray());
+        const QJsonArray video = packets(file, "video");
+        QCOMPARE(video.size(), frames);
+        for (int i = 0; i < video.size(); ++i) {
+            QCOMPARE(qRound(seconds(video[i], "pts_time") * 1000), 40 * i);
+            QCOMPARE(qRound(seconds(video[i], "duration_time") * 1000), 40);
+        }
+        if (!ok)
+            return;
+        // Every packet is logged; at equal times (both 0 at the start) video goes first.
+        const QJsonArray audio = packets(file, "audio");
+        QCOMPARE(lines.size(), video.size() + audio.size());
+        QCOMPARE(lines.first(), QStringLiteral("\"正在写入包 size: %1  pts: 0\"")
+                                    .arg(packets(path(h264), "video").first()["size"].toString()));
+        if (QFile::exists(path(aac))) {
+            const double expected = qMin(end(path(aac), "audio"), end(file, "video"));
+            QVERIFY2(qAbs(end(file, "audio") - expected) <= 1024.0 / 44100,
+                     qPrintable(QString::number(expected)));
+        } else {
+            QCOMPARE(audio.size(), 0);
+        }
+    }
+
+    void relaysStandardOutputAsText_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("minPieces");
+        const auto row = [](const char *tag, const char *script, const char *text, int minPieces) {
+            QTest::newRow(tag) << script << text << minPieces;
+        };
+        row("one piece", "printf 'hello\\n'", "hello\n", 1);
+        // The second piece waits until the first one came through.
+        row("in pieces", "printf one; WAIT; printf ' two'", "one two", 2);
+        // 正 (e6 ad a3) cut after its second byte, then 在 (e5 9c a8).
+        row("character cut between pieces", "printf '\\346\\255'; WAIT; printf '\\243\\345\\234\\250'",
+            "正在", 2);
+    }
+    void relaysStandardOutputAsText()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, text);
+        QFETCH(int, minPieces);
+        for (const bool wholeLine : {false, true}) {
+            QTemporaryDir scratch;
+            const QString go = scratch.filePath("go");
+            const QString command =
+                QString(script).replace("WAIT", "while [ ! -e " + go + " ]; do sleep 0.01; done");
+            FFmpegTool tool;
+            QSignalSpy started(&tool, &FFmpegTool::started);
+            const QStringList pieces = runToEnd(
+                tool,
+                [&] {
+                    if (wholeLine)
+                        tool.start("sh -c \"" + command + '"');
+                    else
+                        tool.start("sh", {"-c", command});
+                },
+                go);
+            QCOMPARE(pieces.join(QString()), text);
+            QVERIFY(pieces.size() >= minPieces);
+            QCOMPARE(started.size(), 1);
+            QCOMPARE(tool.exitCode(), 0);
+        }
+    }
+
+    void missingProgramFailsInOneLine()
+    {
+        FFmpegTool tool;
+        QSignalSpy failed(&tool, &FFmpegTool::processFailed);
+        runToEnd(tool, [&] { tool.start("no-such-program-for-tarn", {}); });
+        QCOMPARE(failed.size(), 1);
+        QVERIFY(failed.first().first().toString().startsWith("cannot run no-such-program-for-tarn: "));
+        QCOMPARE(tool.exitCode(), -1);
+    }
+
+    // The JSON report (getMediaInfo(file, true)) is read by the command line's "info".
+    void commandMergeAndMediaInfoRunFfmpeg()
+    {
+        FFmpegTool tool;
+        const QString mp4 = path("cmd.mp4");
+        runToEnd(tool, [&] { tool.h264ToMp4ByCmd(path("v.h264"), path("short.aac"), mp4); });
+        QCOMPARE(tool.exitCode(), 0);
+        const QString report = runToEnd(tool, [&] { tool.getMediaInfo(mp4); }).join(QString());
+        QCOMPARE(report.count("[STREAM]"), 2);
+        QVERIFY2(report.contains("codec_name=h264") && report.contains("codec_name=aac"), qPrintable(report));
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QString>("arguments"); // separated by '|'
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");   // standard output contains this
+        QTest::addColumn<QString>("error"); // the one line on standard error contains this; empty: none
+        const auto row = [](const char *tag, const char *arguments, int exitCode, const char *out,
+                            const char *error) {
+            QTest::newRow(tag) << arguments << exitCode << out << error;
+        };
+        row("command help", "merge|--help", 0, "H264 AAC MP4", "");
+        row("unknown command option", "info|--frobnicate|v.h264", 2, "", "'frobnicate'");
+        row("unknown command", "frobnicate", 2, "", "'frobnicate'");
+        row("no command", "", 2, "", "no command");
+        row("arguments missing", "merge|v.h264", 2, "", "3 arguments expected");
+        row("H.264 missing", "merge|none.h264|short.aac|m.mp4", 1, "", "none.h264");
+        row("AAC missing", "merge|v.h264|none.aac|m.mp4", 1, "", "none.aac");
+        row("merge fails", "merge|v.h264|short.aac|none/m.mp4", 1, "", "avio_open mp4 error");
+        row("merge", "merge|v.h264|short.aac|m.mp4", 0, "", "");
+        row("merge video alone", "merge|v.h264||v.mp4", 0, "", "");
+        row("info", "info|v.h264|--json", 0, "\"codec_name\": \"h264\"", "");
+        row("info of a missing file", "info|none.mp4", 1, "", "none.mp4");
+        // Run without PATH: there is no ffprobe.
+        row("info without ffprobe", "info|v.h264", 1, "", "cannot run ffprobe");
+        row("play without URL", "play", 2, "", "one URL expected");
+        row("play for no time", "play|--seconds|0|v.h264", 2, "", "--seconds");
+        row("play a missing file", "play|none.mp4", 1, "", "none.mp4");
+        row("play what does not open", "play|short.aac/x.mp4", 1, "", "no such file");
+        row("play", "play|v.h264", 0, "frames delivered 50\n", "");
+        row("record help", "record|--help", 0, "URL DIR", "");
+        row("record unreachable", "record|rtsp://127.0.0.1:1/none|rec", 1, "",
+            "cannot open rtsp://127.0.0.1:1/none");
+        row("record into a file", "record|rtsp://127.0.0.1:1/none|v.h264/rec", 1, "", "cannot write to");
+        row("record a local file", "record|v.h264|rec", 1, "", "only network streams are recorded");
+        row("record bad slice", "record|rtsp://127.0.0.1:1/x|rec|--slice|x", 2, "", "--slice");
+    }
+    void commandLine()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, error);
+        QProcess tool;
+        tool.setWorkingDirectory(dir.path());
+        if (QTest::currentDataTag() == QByteArray("info without ffprobe")) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("PATH", dir.path());
+            tool.setProcessEnvironment(environment);
+        }
+        tool.start(qEnvironmentVariable("TARN_BINARY_DIR") + "/bin/tarn-tool",
+                   arguments.isEmpty() ? QStringList() : arguments.split('|'));
+        QVERIFY(tool.waitForFinished(30000));
+        const QString stdOut = QString::fromUtf8(tool.readAllStandardOutput());
+        const QString stdErr = QString::fromUtf8(tool.readAllStandardError());
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tool.exitCode(), exitCode);
+        QVERIFY2(stdOut.contains(out), qPrintable(stdOut));
+        if (error.isEmpty()) {
+            QCOMPARE(stdErr, QString());
+        } else {
+            QCOMPARE(stdErr.count('\n'), 1);
+            QVERIFY2(stdErr.startsWith("tarn-tool: ") && stdErr.contains(error), qPrintable(stdErr));
+        }
+        if (exitCode == 0 && arguments.endsWith(".mp4"))
+            QVERIFY(QFileInfo(dir.filePath(arguments.section('|', -1))).size() > 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(ToolTest)
+#include "tst_tool.moc"

@@ -284,29 +284,6 @@ private slots:
         QCOMPARE(snaps.count(), 1);
         QCOMPARE(TestMedia::smpteBarsMismatch(snaps.first().first().value<QImage>()), QString());
     }
-
-    // A file with audio plays at its own pace: the picture of second 2 comes at least a second after the
-    // first one (all 100 pictures decode in a fraction of that).
-    void audioPacesFile()
-    {
-        PlayerRun run;
-        run.stopAt = 51;
-        std::atomic<qint64> first{0}, second2{0};
-        QElapsedTimer clock;
-        clock.start();
-        connect(
-            &run.player, &FFmpegThread::receiveImage, this,
-            [&, seen = 0](const QImage &) mutable {
-                if (++seen == 1)
-                    first = clock.elapsed();
-                else if (seen == 51)
-                    second2 = clock.elapsed();
-            },
-            Qt::DirectConnection);
-        run.start(path("av.mp4"));
-        QVERIFY(run.waitForFinish());
-        QVERIFY2(second2 - first >= 1000, qPrintable(QStringLiteral("%1 ms").arg(second2 - first)));
-    }
 };
 
 QTEST_GUILESS_MAIN(FilePlaybackTest)

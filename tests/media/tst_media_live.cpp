@@ -23,14 +23,10 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("format");
         QTest::addColumn<int>("level"); // of the bars: GStreamer's are at full level
-        QTest::newRow("rtsp over tcp") << "tcp"
-                                       << "rtsp" << 255;
-        QTest::newRow("rtsp over udp") << "udp"
-                                       << "rtsp" << 255;
-        QTest::newRow("rtmp") << "rtmp"
-                              << "flv" << 191;
-        QTest::newRow("sdp describing rtp") << "sdp"
-                                            << "sdp" << 191;
+        QTest::newRow("rtsp over tcp") << QString("tcp") << QString("rtsp") << 255;
+        QTest::newRow("rtsp over udp") << QString("udp") << QString("rtsp") << 255;
+        QTest::newRow("rtmp") << QString("rtmp") << QString("flv") << 191;
+        QTest::newRow("sdp describing rtp") << QString("sdp") << QString("sdp") << 191;
     }
     void playsLiveInput()
     {

@@ -80,17 +80,6 @@ public:
         start(url);
         return waitForFinish(timeoutMs);
     }
-    // What every live input shows when played for ten images: one start and one finish, no length, its
-    // format, and the bars in the last image.
-    void verifyLive(const QString &url, const QString &format, QSize size = {320, 240}, int level = 191)
-    {
-        QVERIFY(play(url, 10));
-        QCOMPARE(order, QStringList({"start", "finish"}));
-        QVERIFY(lengths.isEmpty());
-        QCOMPARE(player.source.formatName, format);
-        QCOMPARE(images().last().size(), size);
-        QCOMPARE(TestMedia::smpteBarsMismatch(images().last(), 40, level), QString());
-    }
 
     PlayerProbe player;
     // The image at which the player thread itself calls stop(); 0: none.

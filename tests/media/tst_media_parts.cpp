@@ -1,5 +1,5 @@
-// The engine's parts on their own: the timestamp rebase, the device wait, the converter's fixed output
-// and its bounded images.
+// The engine's parts on their own: the audio conversion and decoding, the timestamp rebase, the device
+// wait and the converter's fixed output.
 #include "media/AudioDecoder.h"
 #include "media/AudioResampler.h"
 #include "media/DeviceWaiter.h"
@@ -231,25 +231,6 @@ private slots:
             QVERIFY2(qAbs(qGreen(image->pixel(47, 63)) - 214) <= 3,
                      qPrintable(QString::number(image->pixel(47, 63), 16)));
         }
-    }
-
-    // Receivers that hold every image make the converter drop frames instead of allocating new images;
-    // one image given back is used again.
-    void heldImagesBoundTheHandOver()
-    {
-        FrameConverter converter;
-        QVERIFY(converter.configure(64, 48, 0, SWS_BICUBIC));
-        const av::FramePtr frame = greyFrame(64, 48, 100);
-        QList<QImage> held;
-        const QImage *image = nullptr;
-        for (int i = 0; i < converter.poolCapacity(); ++i) {
-            QCOMPARE(converter.convert(frame.get(), image), FrameConverter::Result::Converted);
-            held << *image;
-        }
-        QCOMPARE(converter.convert(frame.get(), image), FrameConverter::Result::Busy);
-        const uchar *given = held.takeFirst().constBits();
-        QCOMPARE(converter.convert(frame.get(), image), FrameConverter::Result::Converted);
-        QCOMPARE(image->constBits(), given);
     }
 };
 

@@ -75,8 +75,7 @@ private slots:
             QTest::addRow("opening %s, no stop: checkTime ends it", scheme)
                 << "opening" << scheme << false << failed;
         }
-        QTest::newRow("reading a source that stalls") << "stalled"
-                                                      << "tcp" << true << started;
+        QTest::newRow("reading a source that stalls") << QString("stalled") << "tcp" << true << started;
         QTest::newRow("paused") << "paused" << QString() << true << started;
         QTest::newRow("playing") << "playing" << QString() << true << started;
         QTest::newRow("finishing, at the end of the file") << "finishing" << QString() << true << started;

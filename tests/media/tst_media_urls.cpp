@@ -1,18 +1,48 @@
-// What the player makes of a URL: its classification, the size and rate suffix of capture devices, and
-// the host and port of the TCP pre-check. (The options each input is opened with act in tst_media_stop,
-// tst_media_live and tst_media_vcam.)
+// What the player makes of a URL: its classification, the size and rate suffix of capture devices, the
+// host and port of the TCP pre-check, and where a device URL leads (V4L2 node by card name, /dev path),
+// devices that are not there included. (The options each input is opened with act in tst_media_stop,
+// tst_media_live and tst_media_vcam; a live camera on the device road: tst_media_vcam.)
 #include "PlayerProbe.h"
 
 #include "HangingTcpServer.h"
 #include "LogCapture.h"
+#include "media/CaptureInputResolver.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class UrlHandlingTest : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir dir;
+
+    void addNode(const QString &node, const QString &name, int index)
+    {
+        const QString nodeDir = dir.filePath("sys/" + node);
+        QVERIFY(QDir().mkpath(nodeDir));
+        const std::pair<QString, QString> files[] = {{"/name", name}, {"/index", QString::number(index)}};
+        for (const auto &[file, text] : files) {
+            QFile out(nodeDir + file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(text.toUtf8() + "\n");
+        }
+    }
+
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        addNode("video0", "Integrated Webcam", 0);
+        addNode("video1", "Integrated Webcam", 1);
+        addNode("video2", "UVC Camera", 1);
+        addNode("video3", "UVC Camera", 0);
+        QVERIFY(TestMedia::ffmpeg(dir.path(),
+                                  "-f lavfi -i smptebars=size=64x48:rate=25:duration=1 -c:v libx264 "
+                                  "-pix_fmt yuv420p bars.mp4"));
+    }
+
     void classifiesUrl_data()
     {
         QTest::addColumn<QString>("input");
@@ -40,7 +70,7 @@ private slots:
         row("dev node", "/dev/video0", "", false, true);
         row("capital RTSP", "RTSP://10.0.0.2/live", "", true, false);
         row("capital Video", "Video=Cam|1280x720", "", false, false);
-        row("rtmp", "rtmp://h/live/x", "", true, false);
+        row("capital RTMP", "RTMP://h/live/x", "", true, false);
         row("http", "http://h/x.mp4", "", true, false);
         row("sdp", "/tmp/x.sdp", "", false, false);
         row("file", "/tmp/x.mp4", "", false, false);
@@ -58,8 +88,9 @@ private slots:
         QFETCH(QStringList, lines);
         LogCapture log;
         FFmpegThread player;
+        player.setHardware("vaapi");
         player.setUrl(input);
-        const PlayerSettings settings = player.currentSettings();
+        PlayerSettings settings = player.currentSettings();
         QCOMPARE(settings.url, url);
         QCOMPARE(settings.isNetwork, network);
         QCOMPARE(settings.isDevice, device);
@@ -68,32 +99,10 @@ private slots:
         QVERIFY2(log.inOrder(lines), qPrintable(log.lines().join('\n')));
         if (lines.isEmpty())
             QVERIFY(!log.contains(QStringLiteral("Adjust")));
-    }
-
-    void openRules_data()
-    {
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<QString>("hardware");
-        QTest::addColumn<bool>("saveMp4");
-        QTest::newRow("device decodes in software") << "video=Cam"
-                                                    << "none" << true;
-        QTest::newRow("rtmp records raw") << "RTMP://127.0.0.1/live/x"
-                                          << "vaapi" << false;
-        QTest::newRow("file keeps both") << "/tmp/a.mp4"
-                                         << "vaapi" << true;
-    }
-    void openRules()
-    {
-        QFETCH(QString, input);
-        QFETCH(QString, hardware);
-        QFETCH(bool, saveMp4);
-        FFmpegThread player;
-        player.setHardware("vaapi");
-        player.setUrl(input);
-        PlayerSettings settings = player.currentSettings();
+        // At the open a device decodes in software, and RTMP records raw.
         MediaUrl::applyOpenRules(settings);
-        QCOMPARE(settings.hardware, hardware);
-        QCOMPARE(settings.saveMp4, saveMp4);
+        QCOMPARE(settings.hardware, device ? "none" : "vaapi");
+        QCOMPARE(settings.saveMp4, !input.startsWith("rtmp", Qt::CaseInsensitive));
     }
 
     void precheckTarget_data()
@@ -126,24 +135,75 @@ private slots:
     void precheckConnectsToListeningPort()
     {
         HangingTcpServer server;
-        const QString port = QString::number(server.serverPort());
-        QVERIFY(FFmpegThread::checkConnect("rtsp://admin:pw@127.0.0.1:" + port + "/live", 3000));
-        LogCapture log;
-        // A host name is never looked up: the check fails although the port listens.
-        const QString byName = "rtsp://localhost:" + port + "/live";
-        QVERIFY(!FFmpegThread::checkConnect(byName, 3000));
-        QVERIFY(log.contains(QStringLiteral("\"%1\" connect error").arg(byName)));
+        QVERIFY(FFmpegThread::checkConnect(
+            QStringLiteral("rtsp://admin:pw@127.0.0.1:%1/live").arg(server.serverPort()), 3000));
     }
 
-    void failedPrecheckFailsOpen()
+    void resolvesDeviceUrl_data()
     {
+        QTest::addColumn<QString>("deviceUrl");
+        QTest::addColumn<QString>("openUrl");
+        auto row = [](const char *name, const char *device, const char *open) {
+            QTest::newRow(name) << QString(device) << QString(open);
+        };
+        row("card name to its capture node", "video=UVC Camera", "DEV/video3");
+        row("first capture node of a name", "video=Integrated Webcam", "DEV/video0");
+        row("dev path as it is", "/dev/video7", "/dev/video7");
+        row("unknown name still v4l2", "video=Nothing Here", "Nothing Here");
+    }
+    void resolvesDeviceUrl()
+    {
+        QFETCH(QString, deviceUrl);
+        QFETCH(QString, openUrl);
+        const CaptureInputResolver resolver(dir.filePath("sys"), dir.filePath("dev"));
+        const CaptureInputResolver::Input input = resolver.resolve(deviceUrl);
+        QCOMPARE(input.url, QString(openUrl).replace("DEV", dir.filePath("dev")));
+        QCOMPARE(input.format, QString("v4l2"));
+    }
+
+    // An input that does not open ends the run with an error and a finish, and the log says why.
+    void failedOpenEmitsErrorThenFinish_data()
+    {
+        QTest::addColumn<QString>("url"); // FILE: a playable file; PORT: a port that listens
+        QTest::addColumn<QString>("hardware");
+        QTest::addColumn<QStringList>("lines");
+        const QStringList hardware{"\"Ch1\" cannot support hardware"};
+        const QStringList noDevice{"av_find_input_format(\"v4l2\") 0x",
+                                   "open input error \"No such file or directory\""};
+        QTest::newRow("missing file") << "/nonexistent/missing.mp4"
+                                      << "none" << QStringList{"\"Ch1\" open input error"};
+        QTest::newRow("cuda") << "FILE"
+                              << "cuda" << hardware;
+        QTest::newRow("made-up hardware") << "FILE"
+                                          << "turbodecoder" << hardware;
+        // The pre-check never looks a host name up: it fails although the port listens, and nothing opens.
+        QTest::newRow("pre-check by host name")
+            << "rtsp://localhost:PORT/live"
+            << "none" << QStringList{"\"rtsp://localhost:PORT/live\" connect error"};
+        QTest::newRow("unknown card name") << "video=No Such Camera|640x512"
+                                           << "none" << noDevice;
+        QTest::newRow("missing node") << "/dev/video77"
+                                      << "none" << noDevice;
+        QTest::newRow("named node without a device file") << "video=UVC Camera"
+                                                          << "none" << noDevice;
+    }
+    void failedOpenEmitsErrorThenFinish()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, hardware);
+        QFETCH(QStringList, lines);
+        HangingTcpServer server;
+        const QString port = QString::number(server.serverPort());
+        url.replace("FILE", dir.filePath("bars.mp4")).replace("PORT", port);
         LogCapture log;
         PlayerRun run;
+        run.player.captureResolver = CaptureInputResolver(dir.filePath("sys"), dir.filePath("dev"));
         run.player.setCheckConn(true);
-        QVERIFY(run.play(QStringLiteral("rtsp://localhost:9/live")));
+        run.player.setHardware(hardware);
+        QVERIFY(run.play(url));
         QCOMPARE(run.order, QStringList({"error", "finish"}));
-        QVERIFY(log.contains(QStringLiteral("connect error")));
-        QVERIFY(!log.contains(QStringLiteral("Ready avformat_open_input")));
+        QVERIFY2(log.inOrder(lines.replaceInStrings("PORT", port)), qPrintable(log.lines().join('\n')));
+        QCOMPARE(log.contains("Ready avformat_open_input"), !url.startsWith("rtsp"));
     }
 };
 

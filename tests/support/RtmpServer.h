@@ -9,7 +9,6 @@
 class RtmpServer
 {
 public:
-    RtmpServer() = default;
     ~RtmpServer() { stop(); }
 
     bool start(int timeoutMs = 15000);

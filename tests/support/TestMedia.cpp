@@ -20,13 +20,6 @@ bool ffmpeg(const QString &dir, const QString &args)
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-QVector<QColor> smpteBars(int level)
-{
-    const int l = level;
-    return {QColor(l, l, l), QColor(l, l, 0), QColor(0, l, l), QColor(0, l, 0),
-            QColor(l, 0, l), QColor(l, 0, 0), QColor(0, 0, l)};
-}
-
 bool near(QRgb actual, const QColor &expected, int tolerance)
 {
     return qAbs(qRed(actual) - expected.red()) <= tolerance &&
@@ -38,15 +31,18 @@ QString smpteBarsMismatch(const QImage &image, int tolerance, int level)
 {
     if (image.isNull())
         return QStringLiteral("null image");
-    const QVector<QColor> bars = smpteBars(level);
+    // White, yellow, cyan, green, magenta, red, blue, left to right.
+    const int l = level;
+    const QColor bars[] = {QColor(l, l, l), QColor(l, l, 0), QColor(0, l, l), QColor(0, l, 0),
+                           QColor(l, 0, l), QColor(l, 0, 0), QColor(0, 0, l)};
     const int y = image.height() / 4;
-    for (int i = 0; i < bars.size(); ++i) {
-        const int x = int((i + 0.5) * image.width() / bars.size());
+    for (int i = 0; i < 7; ++i) {
+        const int x = int((i + 0.5) * image.width() / 7);
         const QRgb pixel = image.pixel(x, y);
-        if (!near(pixel, bars.at(i), tolerance))
+        if (!near(pixel, bars[i], tolerance))
             return QStringLiteral("bar %1 at %2,%3 is %4, expected %5")
                 .arg(QString::number(i), QString::number(x), QString::number(y), QColor(pixel).name(),
-                     bars.at(i).name());
+                     bars[i].name());
     }
     return QString();
 }

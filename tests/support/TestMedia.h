@@ -4,7 +4,6 @@
 #include <QImage>
 #include <QString>
 #include <QStringList>
-#include <QVector>
 
 class QProcess;
 
@@ -15,12 +14,9 @@ namespace TestMedia {
 // it exits with 0. ARGS are separated by spaces.
 bool ffmpeg(const QString &dir, const QString &args);
 
-// The seven top bars of the SMPTE pattern, left to right (white, yellow, cyan, green, magenta, red,
-// blue) at the given level: 191 (75 %) for ffmpeg's "smptebars", 255 for GStreamer's "smpte".
-QVector<QColor> smpteBars(int level = 191);
-
-// Empty when image shows the seven bars across its upper third (sampled at a quarter of the height),
-// each colour within tolerance per channel; otherwise the first mismatch.
+// Empty when image shows the seven bars of the SMPTE pattern across its upper third (sampled at a quarter
+// of the height), each colour within tolerance per channel; otherwise the first mismatch. level: 191 (75 %)
+// for ffmpeg's "smptebars", 255 for GStreamer's "smpte".
 QString smpteBarsMismatch(const QImage &image, int tolerance = 40, int level = 191);
 
 bool near(QRgb actual, const QColor &expected, int tolerance);

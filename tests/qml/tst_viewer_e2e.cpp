@@ -2,7 +2,6 @@
 // the suite's X display, real mouse events through xdotool, screenshots through ImageMagick's import,
 // the camera's cable pulled and plugged back through its control FIFO. The screenshots are kept in
 // the build tree as the test's output files.
-#include <QColor>
 #include <QImage>
 #include <QPainter>
 #include <QtTest>
@@ -45,15 +44,17 @@ template <typename F> double sampled(const QRect &area, F value)
     return count ? sum / count : 0;
 }
 
-// Mean absolute difference per channel (0..255) over a rectangle of two pictures of the same size.
+// Mean absolute difference of the channels (0..255) of two pixels.
+double distance(QRgb p, QRgb q)
+{
+    return (std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q))) /
+           3.0;
+}
+
+// Mean distance over a rectangle of two pictures of the same size.
 double difference(const QImage &a, const QImage &b, const QRect &area)
 {
-    return sampled(area, [&](int x, int y) {
-        const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-        return (std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
-                std::abs(qBlue(p) - qBlue(q))) /
-               3.0;
-    });
+    return sampled(area, [&](int x, int y) { return distance(a.pixel(x, y), b.pixel(x, y)); });
 }
 
 // Share of sampled pixels in the area that are not black.
@@ -73,12 +74,6 @@ QImage magnified(const QImage &image, const QRect &pane, double factor)
     return result;
 }
 
-bool isColor(QRgb pixel, const QColor &expected, int tolerance = 12)
-{
-    return std::abs(qRed(pixel) - expected.red()) <= tolerance &&
-           std::abs(qGreen(pixel) - expected.green()) <= tolerance &&
-           std::abs(qBlue(pixel) - expected.blue()) <= tolerance;
-}
 } // namespace
 
 class tst_viewer_e2e : public QObject
@@ -197,7 +192,7 @@ private slots:
         // slider stands 150 below btnFFC (bottom 120): at 1.0X the handle's middle is 206 down, and each
         // 1.0X more is 56 further (168 pixels of travel for 3.0X).
         const int handleX = first.width() - 70;
-        const QColor handleColor(0x3b, 0x61, 0x53);
+        const QRgb handleColor = qRgb(0x3b, 0x61, 0x53);
         const QString x = QString::number(handleX);
         QStringList drag{"mousemove", "--window", window, x, "206", "mousedown", "1"};
         for (int y = 210; y <= 262; y += 4)
@@ -212,8 +207,8 @@ private slots:
             return difference(expected, zoomed, pane) < 0.6 * difference(recoloured, zoomed, pane);
         }));
         // The handle now stands about a third of the way down the track, showing the new value there.
-        QVERIFY(isColor(zoomed.pixel(handleX - 40, 262), handleColor));
-        QVERIFY(!isColor(zoomed.pixel(handleX - 40, 206), handleColor));
+        QVERIFY(distance(zoomed.pixel(handleX - 40, 262), handleColor) < 12);
+        QVERIFY(distance(zoomed.pixel(handleX - 40, 206), handleColor) > 12);
 
         // The cable pulled and plugged back: the camera comes back as the next node, where the search
         // finds it once the watchdog has closed the silent session; a fresh camera, white-hot at 1.0X.

@@ -14,8 +14,8 @@ class QQmlEngine;
 // Prepares each test document's engine as the application prepares its own: the controller type
 // "MainControl" 1.0 (here the double) and a real frame provider as "frameProvider". Published to the
 // documents as "harness": what the window did to its controller (every call the double received, in
-// order, with its argument, and every log line around them), and a way to put a picture on the window's
-// video surface. Main thread only.
+// order, the values of its zoom calls, and every log line around them), and a way to put a picture on
+// the window's video surface. Main thread only.
 class QmlTestSetup : public QObject
 {
     Q_OBJECT

@@ -1,5 +1,5 @@
-// The frame provider against recording surfaces: start/stop order, format correction, dropping,
-// and delivery through its signals from another thread.
+// The frame provider against recording surfaces: start/stop order, format correction, dropping, and
+// delivery through its signals from another thread.
 
 #include "presentation/FameProvider.h"
 
@@ -7,7 +7,10 @@
 #include <QtTest>
 
 namespace {
-// Records what the provider does to it into a shared log: "A start WxH RGB32", "A stop", "A present".
+const QRgb sentColour = qRgb(10, 20, 30);
+
+// Records what the provider does to it into a shared log: "A start WxH RGB32", "A stop", "A present"
+// (a frame of sentColour, on the surface's own thread).
 class RecordingSurface : public QAbstractVideoSurface
 {
 public:
@@ -15,11 +18,8 @@ public:
         : name(std::move(name)), events(events), correctTo(correctTo)
     {}
 
-    QList<QVideoFrame::PixelFormat>
-    supportedPixelFormats(QAbstractVideoBuffer::HandleType type) const override
+    QList<QVideoFrame::PixelFormat> supportedPixelFormats(QAbstractVideoBuffer::HandleType) const override
     {
-        if (type != QAbstractVideoBuffer::NoHandle)
-            return {};
         return {QVideoFrame::Format_RGB32, QVideoFrame::Format_ARGB32};
     }
 
@@ -27,8 +27,7 @@ public:
     QVideoSurfaceFormat nearestFormat(const QVideoSurfaceFormat &format) const override
     {
         QVideoSurfaceFormat corrected = format;
-        if (correctTo.isValid())
-            corrected.setFrameSize(correctTo);
+        corrected.setFrameSize(correctTo.isValid() ? correctTo : format.frameSize());
         return corrected;
     }
 
@@ -37,10 +36,8 @@ public:
         const bool rgb32 = format.pixelFormat() == QVideoFrame::Format_RGB32 &&
                            format.handleType() == QAbstractVideoBuffer::NoHandle;
         *events << QStringLiteral("%1 start %2x%3 %4")
-                       .arg(name)
-                       .arg(format.frameWidth())
-                       .arg(format.frameHeight())
-                       .arg(rgb32 ? "RGB32" : "other");
+                       .arg(name, QString::number(format.frameWidth()), QString::number(format.frameHeight()),
+                            rgb32 ? "RGB32" : "other");
         return QAbstractVideoSurface::start(format);
     }
 
@@ -52,25 +49,18 @@ public:
 
     bool present(const QVideoFrame &frame) override
     {
-        *events << name + " present";
-        presentThread = QThread::currentThread();
-        lastFrame = frame;
+        QVideoFrame mapped(frame);
+        const bool intact = mapped.map(QAbstractVideoBuffer::ReadOnly) &&
+                            reinterpret_cast<const QRgb *>(mapped.bits())[0] == sentColour;
+        mapped.unmap();
+        *events << name + (intact && QThread::currentThread() == thread() ? " present" : " present wrong");
         return true;
     }
 
     QString name;
     QStringList *events;
     QSize correctTo;
-    QVideoFrame lastFrame;
-    QThread *presentThread = nullptr;
 };
-
-QVideoFrame solidFrame(QRgb colour)
-{
-    QImage image(8, 4, QImage::Format_RGB32);
-    image.fill(colour);
-    return QVideoFrame(image);
-}
 } // namespace
 
 class FameProviderTest : public QObject
@@ -80,81 +70,72 @@ class FameProviderTest : public QObject
 private slots:
     void surfacesFormatsAndFrames_data();
     void surfacesFormatsAndFrames();
-    void signalsDeliverFromAnotherThread();
 };
 
 // Each row: calls on a fresh provider, and what they do to the surfaces. A step is a surface to set
 // ("A", "B", "C" which corrects every size to 640x480, or "none"), a size to set as the format, or
-// "frame" to hand it a frame.
+// "frame" to hand it a frame; sizes and frames go in through the provider's signals, emitted on the
+// test's thread or on another one.
 void FameProviderTest::surfacesFormatsAndFrames_data()
 {
     QTest::addColumn<QString>("steps");
+    QTest::addColumn<bool>("fromThread");
     QTest::addColumn<QStringList>("events");
-    QTest::newRow("frame without a surface is dropped") << "frame" << QStringList{};
     QTest::newRow("format before the surface: started on arrival")
-        << "640x512 A" << QStringList{"A start 640x512 RGB32"};
+        << "640x512 A" << false << QStringList{"A start 640x512 RGB32"};
     QTest::newRow("surface before any format: not started, frames still shown")
-        << "A frame" << QStringList{"A present"};
-    QTest::newRow("every format restarts the surface: same size")
-        << "A 640x512 640x512" << QStringList{"A start 640x512 RGB32", "A stop", "A start 640x512 RGB32"};
-    QTest::newRow("every format restarts the surface: new size")
-        << "A 640x512 1280x720" << QStringList{"A start 640x512 RGB32", "A stop", "A start 1280x720 RGB32"};
+        << "A frame" << false << QStringList{"A present"};
+    QTest::newRow("every format restarts the surface, at the same size or a new one")
+        << "A 640x512 640x512 1280x720" << false
+        << QStringList{"A start 640x512 RGB32", "A stop", "A start 640x512 RGB32", "A stop",
+                       "A start 1280x720 RGB32"};
     QTest::newRow("the surface's correction starts and is remembered for the next surface")
-        << "C 641x481 B" << QStringList{"C start 640x480 RGB32", "C stop", "B start 640x480 RGB32"};
+        << "C 641x481 B" << false << QStringList{"C start 640x480 RGB32", "C stop", "B start 640x480 RGB32"};
     QTest::newRow("another surface: the old one stops, frames go to the new one")
-        << "A 320x240 B frame"
+        << "A 320x240 B frame" << false
         << QStringList{"A start 320x240 RGB32", "A stop", "B start 320x240 RGB32", "B present"};
     QTest::newRow("the same surface again: started again")
-        << "A 320x240 A frame" << QStringList{"A start 320x240 RGB32", "A start 320x240 RGB32", "A present"};
+        << "A 320x240 A frame" << false
+        << QStringList{"A start 320x240 RGB32", "A start 320x240 RGB32", "A present"};
     QTest::newRow("no surface: the old one stops and gets no frames")
-        << "A 320x240 none frame" << QStringList{"A start 320x240 RGB32", "A stop"};
+        << "A 320x240 none frame" << false << QStringList{"A start 320x240 RGB32", "A stop"};
+    QTest::newRow("signals from another thread are delivered on the provider's")
+        << "A 16x8 frame" << true << QStringList{"A start 16x8 RGB32", "A present"};
 }
 
 void FameProviderTest::surfacesFormatsAndFrames()
 {
     QFETCH(QString, steps);
+    QFETCH(bool, fromThread);
     QFETCH(QStringList, events);
     QStringList seen;
     RecordingSurface a("A", &seen), b("B", &seen), c("C", &seen, QSize(640, 480));
     const QMap<QString, QAbstractVideoSurface *> surfaces{{"A", &a}, {"B", &b}, {"C", &c}, {"none", nullptr}};
     FameProvider provider;
-    QAbstractVideoSurface *current = nullptr;
     for (const QString &step : steps.split(' ')) {
-        if (step == "frame") {
-            provider.onNewVideoContentReceived(solidFrame(qRgb(0, 255, 0)));
-        } else if (surfaces.contains(step)) {
-            provider.setVideoSurface(current = surfaces.value(step));
-        } else {
-            const QStringList size = step.split('x');
-            provider.setFormat(size.at(0).toInt(), size.at(1).toInt());
+        if (surfaces.contains(step)) {
+            provider.setVideoSurface(surfaces.value(step));
+            continue;
         }
+        QImage image(8, 4, QImage::Format_RGB32);
+        image.fill(sentColour);
+        const QStringList size = step.split('x');
+        const auto send = [&] {
+            if (step == "frame")
+                emit provider.newFrameAvailable(QVideoFrame(image));
+            else
+                emit provider.newFormat(size.at(0).toInt(), size.at(1).toInt());
+        };
+        if (!fromThread) {
+            send();
+            continue;
+        }
+        std::unique_ptr<QThread> sender(QThread::create(send));
+        sender->setObjectName("frame sender");
+        sender->start();
+        QVERIFY(sender->wait(5000));
     }
-    QCOMPARE(seen, events);
-    QCOMPARE(provider.videoSurface(), current);
-}
-
-void FameProviderTest::signalsDeliverFromAnotherThread()
-{
-    FameProvider provider;
-    QStringList events;
-    RecordingSurface surface("A", &events);
-    provider.setVideoSurface(&surface);
-
-    std::unique_ptr<QThread> sender(QThread::create([&provider] {
-        emit provider.newFormat(16, 8);
-        emit provider.newFrameAvailable(solidFrame(qRgb(10, 20, 30)));
-    }));
-    sender->setObjectName("frame sender");
-    sender->start();
-    QVERIFY(sender->wait(5000));
-
-    QTRY_COMPARE(events.size(), 2);
-    QCOMPARE(events, (QStringList{"A start 16x8 RGB32", "A present"}));
-    QCOMPARE(surface.presentThread, QThread::currentThread());
-    QVideoFrame frame = surface.lastFrame;
-    QVERIFY(frame.map(QAbstractVideoBuffer::ReadOnly));
-    QCOMPARE(reinterpret_cast<const QRgb *>(frame.bits())[0], qRgb(10, 20, 30));
-    frame.unmap();
+    QTRY_COMPARE(seen, events);
 }
 
 QTEST_GUILESS_MAIN(FameProviderTest)

@@ -27,6 +27,7 @@ struct Stream
 {
     int fd = -1;
     QVector<QPair<void *, size_t>> maps;
+    qint64 capturedUs = 0; // of the last frame taken, on the camera's clock
 
     bool start(int node)
     {
@@ -56,8 +57,8 @@ struct Stream
         if (fd >= 0)
             ::close(fd);
     }
-    // The first frame captured after timeUs, and its capture time on the camera's clock.
-    QByteArray frameAfter(qint64 timeUs, qint64 *capturedUs = nullptr)
+    // The first frame captured after timeUs.
+    QByteArray frameAfter(qint64 timeUs)
     {
         for (;;) {
             v4l2_buffer buffer{};
@@ -65,15 +66,12 @@ struct Stream
             buffer.memory = V4L2_MEMORY_MMAP;
             if (::ioctl(fd, VIDIOC_DQBUF, &buffer) < 0)
                 return {};
-            const qint64 at = qint64(buffer.timestamp.tv_sec) * 1000000 + buffer.timestamp.tv_usec;
+            capturedUs = qint64(buffer.timestamp.tv_sec) * 1000000 + buffer.timestamp.tv_usec;
             const QByteArray frame(static_cast<const char *>(maps[int(buffer.index)].first),
                                    int(buffer.bytesused));
             ::ioctl(fd, VIDIOC_QBUF, &buffer);
-            if (at > timeUs) {
-                if (capturedUs)
-                    *capturedUs = at;
+            if (capturedUs > timeUs)
                 return frame;
-            }
         }
     }
     // Through VIDIOC_S_EXT_CTRLS when extended, else VIDIOC_S_CTRL.
@@ -96,10 +94,10 @@ class VirtualCameraSceneTest : public QObject
     bool opened = false; // the camera takes control lines from its first open on
 
     // A new camera of this kind (a replug comes back as the next node), streaming.
-    bool plugIn(Stream &stream, const QByteArray &format, const QByteArray &size)
+    bool plugIn(Stream &stream, const QByteArray &formatAndSize)
     {
-        qputenv("TARN_VCAM_FORMAT", format);
-        qputenv("TARN_VCAM_SIZE", size);
+        qputenv("TARN_VCAM_FORMAT", formatAndSize.split(' ').first());
+        qputenv("TARN_VCAM_SIZE", formatAndSize.split(' ').last());
         if (std::exchange(opened, true)) {
             const QString next = QString("/dev/video%1").arg(++node);
             if (!VirtualCameraProcess::send("unplug") || !VirtualCameraProcess::send("plug") ||
@@ -116,46 +114,42 @@ private slots:
     // scene holds still; the frame after it differs from the frame before it when the value is visible.
     void commandChangesThePicture_data()
     {
-        QTest::addColumn<QByteArray>("format");
-        QTest::addColumn<QByteArray>("size");
+        QTest::addColumn<QByteArray>("camera"); // format and size
         QTest::addColumn<quint32>("control");
         QTest::addColumn<QVector<int>>("values");
         QTest::addColumn<bool>("extended"); // through VIDIOC_S_EXT_CTRLS instead of S_CTRL
         QTest::addColumn<bool>("visible");
         const quint32 contrast = V4L2_CID_CONTRAST, saturation = V4L2_CID_SATURATION;
         QTest::newRow("5 twice: black-hot, iron")
-            << QByteArray("YUYV") << QByteArray("640x512") << contrast << QVector<int>{5, 5} << false << true;
+            << QByteArray("YUYV 640x512") << contrast << QVector<int>{5, 5} << false << true;
         QTest::newRow("5 on a greyscale camera")
-            << QByteArray("GREY") << QByteArray("256x384") << contrast << QVector<int>{5} << true << true;
+            << QByteArray("GREY 256x384") << contrast << QVector<int>{5} << true << true;
         QTest::newRow("0 twice: REC mark on, off")
-            << QByteArray("YUYV") << QByteArray("256x192") << contrast << QVector<int>{0, 0} << false << true;
+            << QByteArray("YUYV 256x192") << contrast << QVector<int>{0, 0} << false << true;
         QTest::newRow("2 twice: tracking box on, off")
-            << QByteArray("YUYV") << QByteArray("384x288") << contrast << QVector<int>{2, 2} << true << true;
+            << QByteArray("YUYV 384x288") << contrast << QVector<int>{2, 2} << true << true;
         QTest::newRow("saturation 20, 40: zoom 2.0X, 4.0X")
-            << QByteArray("YUYV") << QByteArray("640x512") << saturation << QVector<int>{20, 40} << false
-            << true;
-        QTest::newRow("1, 3: nothing") << QByteArray("GREY") << QByteArray("640x512") << contrast
-                                       << QVector<int>{1, 3} << false << false;
+            << QByteArray("YUYV 640x512") << saturation << QVector<int>{20, 40} << false << true;
+        QTest::newRow("1, 3: nothing")
+            << QByteArray("GREY 640x512") << contrast << QVector<int>{1, 3} << false << false;
     }
     void commandChangesThePicture()
     {
-        QFETCH(QByteArray, format);
-        QFETCH(QByteArray, size);
+        QFETCH(QByteArray, camera);
         QFETCH(quint32, control);
         QFETCH(QVector<int>, values);
         QFETCH(bool, extended);
         QFETCH(bool, visible);
         Stream stream;
-        QVERIFY(plugIn(stream, format, size));
+        QVERIFY(plugIn(stream, camera));
         for (int value : values) {
             const qint64 frozenUs = monotonicUs();
             QVERIFY(stream.write(V4L2_CID_CONTRAST, 4));
             const QByteArray before = stream.frameAfter(monotonicUs());
             QVERIFY(stream.write(control, value, extended));
-            qint64 capturedUs = 0;
-            const QByteArray after = stream.frameAfter(monotonicUs(), &capturedUs);
+            const QByteArray after = stream.frameAfter(monotonicUs());
             QVERIFY(!before.isEmpty() && !after.isEmpty());
-            QVERIFY2(capturedUs < frozenUs + freezeUs, "captured after the scene moved on again");
+            QVERIFY2(stream.capturedUs < frozenUs + freezeUs, "captured after the scene moved on again");
             QCOMPARE(after != before, visible);
         }
     }
@@ -164,13 +158,12 @@ private slots:
     void flatFieldCorrectionHoldsThePictureStill()
     {
         Stream stream;
-        QVERIFY(plugIn(stream, "YUYV", "640x512"));
+        QVERIFY(plugIn(stream, "YUYV 640x512"));
         QVERIFY(stream.write(V4L2_CID_CONTRAST, 4));
         const qint64 writtenUs = monotonicUs();
-        qint64 capturedUs = 0;
-        const QByteArray still = stream.frameAfter(writtenUs, &capturedUs);
-        for (QByteArray frame = still; capturedUs < writtenUs + freezeUs - 100000;
-             frame = stream.frameAfter(capturedUs, &capturedUs))
+        const QByteArray still = stream.frameAfter(writtenUs);
+        for (QByteArray frame = still; stream.capturedUs < writtenUs + freezeUs - 100000;
+             frame = stream.frameAfter(stream.capturedUs))
             QCOMPARE(frame, still);
         QVERIFY(stream.frameAfter(writtenUs + freezeUs + 100000) != still);
     }

@@ -36,10 +36,6 @@ private slots:
             << "v4l2-ctl" << node + QStringList{"--list-formats-ext"} << QStringList{"TARN_VCAM_SIZE=256x192"}
             << QStringList{"\\[0\\]: 'YUYV'", "\\[1\\]: 'MJPG'", "Size: Discrete 256x192", "25.000 fps"}
             << true;
-        QTest::newRow("v4l2-ctl --stream-mmap")
-            << "v4l2-ctl" << node + QStringList{"--stream-mmap", "--stream-count=60", "--stream-to=/dev/null"}
-            << QStringList{"TARN_VCAM_FPS=60"} << QStringList{"(<[^<]*){60}"} // 60 frames, fps lines between
-            << true;
         for (const QString &format : {QString("yuyv422"), QString("mjpeg")}) {
             QTest::addRow("ffmpeg -input_format %s", qPrintable(format))
                 << "ffmpeg" << QStringList{"-hide_banner", "-nostdin",    "-f",      "v4l2", "-input_format",

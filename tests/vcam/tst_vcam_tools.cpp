@@ -19,44 +19,43 @@ private slots:
 
     void toolSeesAUvcCamera_data()
     {
+        QTest::addColumn<bool>("succeeds"); // else: a message and a non-zero exit code
         QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("environment");
         QTest::addColumn<QStringList>("expected"); // regular expressions the output must match
-        QTest::addColumn<bool>("succeeds");
 
         const QStringList node{"-d", "/dev/video5"};
         QTest::newRow("v4l2-ctl --all")
-            << "v4l2-ctl" << node + QStringList{"--all"} << QStringList{"TARN_VCAM_CARD=Lepton: UVC Camera"}
+            << true << "v4l2-ctl" << node + QStringList{"--all"}
+            << QStringList{"TARN_VCAM_CARD=Lepton: UVC Camera"}
             << QStringList{"Driver name\\s*: uvcvideo", "Card type\\s*: Lepton: UVC Camera",
                            "Width/Height\\s*: 640/512", "'YUYV'",
-                           "contrast 0x00980901 \\(int\\)\\s*: min=0 max=15"}
-            << true;
+                           "contrast 0x00980901 \\(int\\)\\s*: min=0 max=15"};
         QTest::newRow("v4l2-ctl --list-formats-ext")
-            << "v4l2-ctl" << node + QStringList{"--list-formats-ext"} << QStringList{"TARN_VCAM_SIZE=256x192"}
-            << QStringList{"\\[0\\]: 'YUYV'", "\\[1\\]: 'MJPG'", "Size: Discrete 256x192", "25.000 fps"}
-            << true;
+            << true << "v4l2-ctl" << node + QStringList{"--list-formats-ext"}
+            << QStringList{"TARN_VCAM_SIZE=256x192"}
+            << QStringList{"\\[0\\]: 'YUYV'", "\\[1\\]: 'MJPG'", "Size: Discrete 256x192", "25.000 fps"};
         for (const QString &format : {QString("yuyv422"), QString("mjpeg")}) {
             QTest::addRow("ffmpeg -input_format %s", qPrintable(format))
-                << "ffmpeg" << QStringList{"-hide_banner", "-nostdin",    "-f",      "v4l2", "-input_format",
-                                           format,         "-video_size", "640x512", "-i",   "/dev/video5",
-                                           "-frames:v",    "60",          "-f",      "null", "-"}
+                << true << "ffmpeg"
+                << QStringList{"-hide_banner", "-nostdin",    "-f",      "v4l2", "-input_format",
+                               format,         "-video_size", "640x512", "-i",   "/dev/video5",
+                               "-frames:v",    "60",          "-f",      "null", "-"}
                 << QStringList{"TARN_VCAM_FPS=60"}
                 << QStringList{QString("Video: %1.*640x512").arg(format == "mjpeg" ? "mjpeg" : "rawvideo"),
-                               "frame=\\s*60 "}
-                << true;
+                               "frame=\\s*60 "};
         }
         QTest::newRow("v4l2-compliance -s")
-            << "v4l2-compliance" << node + QStringList{"-s"} << QStringList{"TARN_VCAM_FPS=60"}
-            << QStringList{"Total for uvcvideo device /dev/video5: \\d+, Succeeded: \\d+, Failed: 0,"}
-            << true;
+            << true << "v4l2-compliance" << node + QStringList{"-s"} << QStringList{"TARN_VCAM_FPS=60"}
+            << QStringList{"Total for uvcvideo device /dev/video5: \\d+, Succeeded: \\d+, Failed: 0,"};
         // An open the camera refuses is the tool's own error.
         QTest::newRow("v4l2-ctl, EACCES")
-            << "v4l2-ctl" << node + QStringList{"--all"} << QStringList{"TARN_VCAM_FAULT=EACCES"}
-            << QStringList{"Permission denied"} << false;
+            << false << "v4l2-ctl" << node + QStringList{"--all"} << QStringList{"TARN_VCAM_FAULT=EACCES"}
+            << QStringList{"Permission denied"};
         QTest::newRow("v4l2-ctl, EBUSY")
-            << "v4l2-ctl" << node + QStringList{"--all"} << QStringList{"TARN_VCAM_FAULT=EBUSY"}
-            << QStringList{"Device or resource busy"} << false;
+            << false << "v4l2-ctl" << node + QStringList{"--all"} << QStringList{"TARN_VCAM_FAULT=EBUSY"}
+            << QStringList{"Device or resource busy"};
     }
     // Each tool runs with the virtual camera at /dev/video5.
     void toolSeesAUvcCamera()

@@ -142,15 +142,16 @@ private slots:
         QFETCH(bool, visible);
         Stream stream;
         QVERIFY(plugIn(stream, camera));
+        const qint64 frozenUs = monotonicUs();
+        QVERIFY(stream.write(V4L2_CID_CONTRAST, 4));
+        QByteArray before = stream.frameAfter(monotonicUs());
         for (int value : values) {
-            const qint64 frozenUs = monotonicUs();
-            QVERIFY(stream.write(V4L2_CID_CONTRAST, 4));
-            const QByteArray before = stream.frameAfter(monotonicUs());
             QVERIFY(stream.write(control, value, extended));
             const QByteArray after = stream.frameAfter(monotonicUs());
             QVERIFY(!before.isEmpty() && !after.isEmpty());
             QVERIFY2(stream.capturedUs < frozenUs + freezeUs, "captured after the scene moved on again");
             QCOMPARE(after != before, visible);
+            before = after;
         }
     }
 

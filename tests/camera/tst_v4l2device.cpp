@@ -96,33 +96,27 @@ private slots:
         QVERIFY(UVC_CAMERA_OpenUVC());
     }
 
-    void command_isSentWithinTheRangeAndReadBackFromTheDevice_data()
+    // A value outside the camera's range is not sent, and said so once; the device keeps its default.
+    void command_outsideTheRangeIsNotSent_data()
     {
         QTest::addColumn<bool>("contrast");
         QTest::addColumn<int>("value");
-        QTest::addColumn<bool>("sent");
-        QTest::newRow("palette: contrast 5") << true << 5 << true;
-        QTest::newRow("record: contrast 0") << true << 0 << true;
-        QTest::newRow("contrast 16, above 0..15") << true << 16 << false;
-        QTest::newRow("zoom 4.0X: saturation 40") << false << 40 << true;
-        QTest::newRow("zoom 0.9X: saturation 9, below 10..40") << false << 9 << false;
+        QTest::newRow("contrast 16, above 0..15") << true << 16;
+        QTest::newRow("zoom 0.9X: saturation 9, below 10..40") << false << 9;
     }
-    void command_isSentWithinTheRangeAndReadBackFromTheDevice()
+    void command_outsideTheRangeIsNotSent()
     {
         QFETCH(bool, contrast);
         QFETCH(int, value);
-        QFETCH(bool, sent);
         QVERIFY(UVC_CAMERA_OpenUVC());
         LogCapture log;
         auto send = contrast ? UVC_CAMERA_SetContrast : UVC_CAMERA_SetSaturation;
         for (int repeat = 0; repeat < 2; ++repeat)
-            QCOMPARE(send(value), sent ? 0 : -1);
-        QCOMPARE(log.matching("Not sent").size(), sent ? 0 : 1);
+            QCOMPARE(send(value), -1);
+        QCOMPARE(log.matching("Not sent").size(), 1);
         QCOMPARE(UVC_CAMERA_RefreshProperties(), 0);
-        const int before = contrast ? 1 : 10; // the device's defaults
         QCOMPARE(contrast ? V4l2Camera::instance().contrast() : UVC_CAMERA_GetSaturation(),
-                 sent ? value : before);
-        send(contrast ? 1 : 10);
+                 contrast ? 1 : 10);
     }
 
     void closedCamera_sendsNothingAndReopenTakesTheNodeAgain()

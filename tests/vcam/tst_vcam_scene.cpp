@@ -74,7 +74,6 @@ struct Stream
                 return frame;
         }
     }
-    // Through VIDIOC_S_EXT_CTRLS when extended, else VIDIOC_S_CTRL.
     bool write(quint32 id, qint32 value, bool extended = false) const
     {
         v4l2_control control{id, value};

@@ -19,7 +19,7 @@ private slots:
 
     void toolSeesAUvcCamera_data()
     {
-        QTest::addColumn<bool>("succeeds"); // else: a message and a non-zero exit code
+        QTest::addColumn<bool>("succeeds"); // else (the camera refuses the open): a message, a non-zero exit
         QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("environment");
@@ -49,7 +49,6 @@ private slots:
         QTest::newRow("v4l2-compliance -s")
             << true << "v4l2-compliance" << node + QStringList{"-s"} << QStringList{"TARN_VCAM_FPS=60"}
             << QStringList{"Total for uvcvideo device /dev/video5: \\d+, Succeeded: \\d+, Failed: 0,"};
-        // An open the camera refuses is the tool's own error.
         QTest::newRow("v4l2-ctl, EACCES")
             << false << "v4l2-ctl" << node + QStringList{"--all"} << QStringList{"TARN_VCAM_FAULT=EACCES"}
             << QStringList{"Permission denied"};

@@ -90,7 +90,7 @@ class VirtualCameraSceneTest : public QObject
     Q_OBJECT
 
     int node = 6;
-    bool opened = false; // the camera takes control lines from its first open on
+    bool opened = false; // the camera takes control lines from its first open on, once it listens
 
     // A new camera of this kind (a replug comes back as the next node), streaming.
     bool plugIn(Stream &stream, const QByteArray &formatAndSize)
@@ -98,10 +98,11 @@ class VirtualCameraSceneTest : public QObject
         qputenv("TARN_VCAM_FORMAT", formatAndSize.split(' ').first());
         qputenv("TARN_VCAM_SIZE", formatAndSize.split(' ').last());
         if (std::exchange(opened, true)) {
-            const QString next = QString("/dev/video%1").arg(++node);
-            if (!VirtualCameraProcess::send("unplug") || !VirtualCameraProcess::send("plug") ||
+            const QString next = QString("/dev/video%1").arg(node + 1);
+            if (!QTest::qWaitFor([] { return VirtualCameraProcess::send("unplug\nplug"); }, 5000) ||
                 !QTest::qWaitFor([&] { return QFileInfo::exists(next); }, 5000))
                 return false;
+            ++node;
         }
         return stream.start(node);
     }

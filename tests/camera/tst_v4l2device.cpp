@@ -19,17 +19,6 @@
 namespace {
 constexpr int kNode = 3;
 
-// Another program writing a control of the camera.
-bool writeControl(const char *node, unsigned int id, int value)
-{
-    const int fd = ::open(node, O_RDWR);
-    v4l2_control control{id, value};
-    const bool written = fd >= 0 && ::ioctl(fd, VIDIOC_S_CTRL, &control) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return written;
-}
-
 // Node handles this process holds: the virtual camera hands out an eventfd per open.
 int openHandles()
 {
@@ -107,33 +96,27 @@ private slots:
         QVERIFY(UVC_CAMERA_OpenUVC());
     }
 
-    void command_isSentWithinTheRangeAndReadBackFromTheDevice_data()
+    // A value outside the camera's range is not sent, and said so once; the device keeps its default.
+    void command_outsideTheRangeIsNotSent_data()
     {
         QTest::addColumn<bool>("contrast");
         QTest::addColumn<int>("value");
-        QTest::addColumn<bool>("sent");
-        QTest::newRow("palette: contrast 5") << true << 5 << true;
-        QTest::newRow("record: contrast 0") << true << 0 << true;
-        QTest::newRow("contrast 16, above 0..15") << true << 16 << false;
-        QTest::newRow("zoom 4.0X: saturation 40") << false << 40 << true;
-        QTest::newRow("zoom 0.9X: saturation 9, below 10..40") << false << 9 << false;
+        QTest::newRow("contrast 16, above 0..15") << true << 16;
+        QTest::newRow("zoom 0.9X: saturation 9, below 10..40") << false << 9;
     }
-    void command_isSentWithinTheRangeAndReadBackFromTheDevice()
+    void command_outsideTheRangeIsNotSent()
     {
         QFETCH(bool, contrast);
         QFETCH(int, value);
-        QFETCH(bool, sent);
         QVERIFY(UVC_CAMERA_OpenUVC());
         LogCapture log;
         auto send = contrast ? UVC_CAMERA_SetContrast : UVC_CAMERA_SetSaturation;
         for (int repeat = 0; repeat < 2; ++repeat)
-            QCOMPARE(send(value), sent ? 0 : -1);
-        QCOMPARE(log.matching("Not sent").size(), sent ? 0 : 1);
+            QCOMPARE(send(value), -1);
+        QCOMPARE(log.matching("Not sent").size(), 1);
         QCOMPARE(UVC_CAMERA_RefreshProperties(), 0);
-        const int before = contrast ? 1 : 10; // the device's defaults
         QCOMPARE(contrast ? V4l2Camera::instance().contrast() : UVC_CAMERA_GetSaturation(),
-                 sent ? value : before);
-        send(contrast ? 1 : 10);
+                 contrast ? 1 : 10);
     }
 
     void closedCamera_sendsNothingAndReopenTakesTheNodeAgain()
@@ -164,38 +147,30 @@ private slots:
     void callsFromSeveralThreads_neverLeakOrTouchAClosedNode()
     {
         const int handles = openHandles();
-        QVERIFY(VirtualCameraProcess::send("slow-open 2")); // widens every race around an open
+        QTRY_VERIFY(VirtualCameraProcess::send("slow-open 2")); // widens every race around an open
         std::atomic<int> faults{0};
         auto worker = [&](int seed) {
             for (int i = 0; i < 200; ++i) {
-                switch ((i * 7 + seed) % 8) {
-                case 0:
+                const int call = (i * 7 + seed) % 9;
+                if (call == 0)
                     UVC_CAMERA_OpenUVC();
-                    break;
-                case 1:
-                    if (seed == 0)
-                        UVC_CAMERA_CloseUVC();
-                    break;
-                case 2:
+                else if (call == 1 && seed == 0)
+                    UVC_CAMERA_CloseUVC();
+                else if (call == 2)
                     UVC_CAMERA_SetContrast(i % 6);
-                    break;
-                case 3:
+                else if (call == 3)
                     UVC_CAMERA_SetSaturation(10 + i % 31);
-                    break;
-                case 4:
+                else if (call == 4)
                     UVC_CAMERA_RefreshProperties();
+                else if (call == 5)
                     faults += !QByteArrayList{"", "TV2026A0001"}.contains(UVC_CAMERA_GetSN());
-                    break;
-                case 5:
+                else if (call == 6)
                     faults += UVC_CAMERA_GetWidth() % 640 != 0;
-                    break;
-                case 6:
+                else if (call == 7)
                     faults += !QByteArrayList{"", "Tarn Thermal: UVC Camera"}.contains(
                         UVC_CAMERA_GetFriendlyName());
-                    break;
-                default:
+                else
                     (void)UVC_CAMERA_UVCIsOpen();
-                }
             }
         };
         std::thread a(worker, 0), b(worker, 1), c(worker, 2), d(worker, 3);
@@ -210,11 +185,13 @@ private slots:
     void refresh_readsWhatAnotherProgramWrote()
     {
         QVERIFY(UVC_CAMERA_OpenUVC());
-        const QByteArray node = "/dev/video" + QByteArray::number(kNode);
-        QVERIFY(writeControl(node.constData(), V4L2_CID_SATURATION, 25));
+        const int fd = ::open(qPrintable(QString("/dev/video%1").arg(kNode)), O_RDWR);
+        v4l2_control control{V4L2_CID_SATURATION, 25};
+        QCOMPARE(::ioctl(fd, VIDIOC_S_CTRL, &control), 0);
+        ::close(fd);
         QCOMPARE(UVC_CAMERA_RefreshProperties(), 0);
         QCOMPARE(UVC_CAMERA_GetSaturation(), 25);
-        QVERIFY(writeControl(node.constData(), V4L2_CID_SATURATION, 10));
+        UVC_CAMERA_SetSaturation(10);
     }
 
     // Last: the camera comes back as the next node.
@@ -230,8 +207,8 @@ private slots:
         QVERIFY(VirtualCameraProcess::send("plug"));
         QTRY_VERIFY(UVC_CAMERA_OpenUVC());
         QCOMPARE(UVC_CAMERA_SetContrast(5), 0);
-        QVERIFY(QFileInfo::exists(QString("/sys/class/video4linux/video%1/name").arg(kNode + 1)));
-        QVERIFY(!QFileInfo::exists(QString("/sys/class/video4linux/video%1").arg(kNode)));
+        QVERIFY(
+            VirtualCameraProcess::journal().contains("open video" + QByteArray::number(kNode + 1) + " ok"));
     }
 };
 

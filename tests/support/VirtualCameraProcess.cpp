@@ -6,18 +6,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-QByteArray controlPath()
-{
-    return "/tmp/tarn-vcam-control-" + QByteArray::number(::getpid());
-}
-
-QByteArray journalPath()
-{
-    return "/tmp/tarn-vcam-journal-" + QByteArray::number(::getpid());
-}
-} // namespace
-
 QByteArray VirtualCameraProcess::library()
 {
     return TARN_VCAM_LIBRARY;
@@ -29,9 +17,10 @@ void VirtualCameraProcess::load(char **argv, int node)
         return;
     qputenv("LD_PRELOAD", library());
     qputenv("TARN_VCAM_NODE", QByteArray::number(node));
-    qputenv("TARN_VCAM_CONTROL", controlPath()); // execv keeps the process id
-    qputenv("TARN_VCAM_JOURNAL", journalPath());
-    QFile::remove(QString::fromUtf8(journalPath()));
+    const QByteArray pid = QByteArray::number(::getpid()); // execv keeps it
+    qputenv("TARN_VCAM_CONTROL", "/tmp/tarn-vcam-control-" + pid);
+    qputenv("TARN_VCAM_JOURNAL", "/tmp/tarn-vcam-journal-" + pid);
+    QFile::remove(QString::fromUtf8(qgetenv("TARN_VCAM_JOURNAL")));
     // The library comes before a sanitizer's runtime in the load order; that is fine here.
     qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
     ::execv("/proc/self/exe", argv);
@@ -51,7 +40,7 @@ bool VirtualCameraProcess::send(const QByteArray &command)
 
 QByteArrayList VirtualCameraProcess::journal()
 {
-    QFile file(QString::fromUtf8(journalPath()));
+    QFile file(QString::fromUtf8(qgetenv("TARN_VCAM_JOURNAL")));
     if (!file.open(QIODevice::ReadOnly))
         return {};
     QByteArrayList lines = file.readAll().split('\n');
@@ -62,5 +51,5 @@ QByteArrayList VirtualCameraProcess::journal()
 void VirtualCameraProcess::removeControl()
 {
     QFile::remove(QString::fromUtf8(qgetenv("TARN_VCAM_CONTROL")));
-    QFile::remove(QString::fromUtf8(journalPath()));
+    QFile::remove(QString::fromUtf8(qgetenv("TARN_VCAM_JOURNAL")));
 }

@@ -1,7 +1,7 @@
-// The viewer driven as a person would, on the virtual UVC camera loaded into it: the real program on
-// the suite's X display, real mouse events through xdotool, screenshots through ImageMagick's import,
-// the camera's cable pulled and plugged back through its control FIFO. The screenshots are kept in
-// the build tree as the test's output files.
+// The viewer driven as a person would, on the virtual UVC camera: tarn-player-sim (the viewer with the
+// camera library found beside it loaded into it) on the suite's X display, real mouse events through xdotool,
+// screenshots through ImageMagick's import, the camera's cable pulled and plugged back through its control
+// FIFO. The screenshots are kept in the build tree as the test's output files.
 #include <QImage>
 #include <QPainter>
 #include <QtTest>
@@ -104,7 +104,7 @@ private slots:
         for (const char *tool : {"xdotool", "xprop", "import", "openbox"})
             QVERIFY2(!QStandardPaths::findExecutable(tool).isEmpty(), tool);
         const QString binaryDir = qEnvironmentVariable("TARN_BINARY_DIR");
-        viewerPath = binaryDir + "/bin/tarn-player";
+        viewerPath = binaryDir + "/bin/tarn-player-sim";
         QVERIFY2(QFileInfo(viewerPath).isExecutable(), qPrintable(viewerPath));
         shotDir = binaryDir + "/test-output/tst_viewer_e2e";
         QVERIFY(QDir().mkpath(shotDir));
@@ -141,9 +141,6 @@ private slots:
     void viewer_showsCameraAnswersClicksSurvivesReplugAndExitsCleanly()
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("LD_PRELOAD",
-                   QString(TARN_VCAM_LIBRARY ":") + env.value("LD_PRELOAD")); // ahead of the suite's
-        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0"); // comes first
         env.insert("TARN_VCAM_NODE", "20");
         env.insert("TARN_VCAM_CONTROL", controlDir.filePath("control"));
         env.insert("TARN_VCAM_SERIAL", serial);

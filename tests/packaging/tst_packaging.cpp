@@ -64,9 +64,7 @@ private slots:
     void installTree()
     {
         QStringList expected = {
-            "share/applications/" + appId + ".desktop",
             "share/icons/hicolor/scalable/apps/" + appId + ".svg",
-            "share/metainfo/" + appId + ".metainfo.xml",
             "share/doc/tarn-player/README.md",
             "share/doc/tarn-player/copyright",
             "share/doc/tarn-player/changelog.gz",

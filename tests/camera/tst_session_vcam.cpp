@@ -101,7 +101,6 @@ private slots:
         ::close(::open("/dev/video0", O_RDWR));
         QTRY_VERIFY(VirtualCameraProcess::send("resume"));
     }
-    void cleanupTestCase() { VirtualCameraProcess::removeControl(); }
     void init()
     {
         frameProvider->setVideoSurface(&surface);

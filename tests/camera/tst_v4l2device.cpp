@@ -40,7 +40,6 @@ private slots:
         UVC_CAMERA_CloseUVC();
         qunsetenv("TARN_VCAM_FAULT");
     }
-    void cleanupTestCase() { VirtualCameraProcess::removeControl(); }
 
     void open_findsTheCardNameOrThePartAfterItsLastColon_data()
     {

@@ -91,7 +91,6 @@ class VirtualCameraSceneTest : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanupTestCase() { VirtualCameraProcess::removeControl(); }
 
     // Each value is written in turn (the same again included: every write is one command) while the
     // scene holds still; the frame after it differs from the frame before it when the value is visible.

@@ -25,27 +25,6 @@
 #include <unistd.h>
 
 namespace {
-// A video surface that keeps the capture time the camera stamped into each frame it is shown
-// (TARN_VCAM_STAMP: 64 blocks of 4 pixels in the top rows, most significant bit first).
-class StampSurface : public CountingSurface
-{
-public:
-    bool present(const QVideoFrame &frame) override
-    {
-        QVideoFrame copy(frame);
-        quint64 stamp = 0;
-        if (copy.map(QAbstractVideoBuffer::ReadOnly)) {
-            const auto *row = reinterpret_cast<const QRgb *>(copy.bits() + copy.bytesPerLine());
-            for (int bit = 0; bit < 64; ++bit)
-                stamp = stamp << 1 | (qGray(row[bit * 4 + 2]) > 128);
-            copy.unmap();
-        }
-        stamps << stamp;
-        return true;
-    }
-    QList<quint64> stamps;
-};
-
 // Calls a slot of the controller as QML does; slotZoom gets zoom.
 void invoke(QObject *object, const char *slot, double zoom = 0)
 {
@@ -106,13 +85,13 @@ class SessionVirtualCameraTest : public QObject
 {
     Q_OBJECT
 
-    StampSurface surface;
+    CountingSurface surface;
     std::unique_ptr<MainControl> control;
 
     bool waitForFrames(int count, int timeoutMs = 20000)
     {
-        const int target = surface.stamps.size() + count;
-        return QTest::qWaitFor([&] { return surface.stamps.size() >= target; }, timeoutMs);
+        const int target = surface.presented + count;
+        return QTest::qWaitFor([&] { return surface.presented >= target; }, timeoutMs);
     }
 
 private slots:
@@ -122,7 +101,6 @@ private slots:
         ::close(::open("/dev/video0", O_RDWR));
         QTRY_VERIFY(VirtualCameraProcess::send("resume"));
     }
-    void cleanupTestCase() { VirtualCameraProcess::removeControl(); }
     void init()
     {
         frameProvider->setVideoSurface(&surface);
@@ -142,14 +120,13 @@ private slots:
             QVERIFY(command(line));
     }
 
-    // A session on a camera that behaves, refuses a few opens, or whose cable flaps once the picture is
-    // live: the search finds it, the picture arrives in the order the camera took it, and in the end
-    // exactly one session holds the camera (the library's open and the player's).
+    // A session on a camera that refuses a few opens, or whose cable flaps once the picture is live: the
+    // search finds it, the picture arrives at the size the library read, and in the end exactly one session
+    // holds the camera (the library's open and the player's).
     void sessionSettlesOnOne_data()
     {
         QTest::addColumn<int>("refused"); // opens of the node the camera refuses with EBUSY
         QTest::addColumn<int>("flaps");   // unplug/plug pairs, 200 ms apart, once the picture is live
-        QTest::newRow("camera behaves") << 0 << 0;
         QTest::newRow("refuses five opens") << 5 << 0;
         QTest::newRow("cable flaps ten times") << 0 << 10;
     }
@@ -182,9 +159,6 @@ private slots:
         QVERIFY(waitForFrames(25, 10000));
         QCOMPARE(CameraDescriptors().live, 2);
         QCOMPARE(CameraDescriptors().stale, 0);
-        const QList<quint64> stamps = surface.stamps.mid(surface.stamps.size() - 10);
-        for (int i = 1; i < stamps.size(); ++i)
-            QVERIFY2(stamps[i] > stamps[i - 1], qPrintable(QString::number(i)));
         QCOMPARE(surface.surfaceFormat().frameSize(), QSize(640, 512));
 
         QVERIFY(log.inOrder({"deviceName:", "description:", "position:", "slot Start Open UVC",
@@ -221,16 +195,6 @@ private slots:
         QVERIFY(log.indexOf("Open UVC OK And Ready Start Capture", teardown) > teardown);
     }
 
-    void endWithNothingStartedOnlyClosesTheCamera()
-    {
-        QVERIFY(UVC_CAMERA_OpenUVC());
-        LogCapture log;
-        invoke(control.get(), "slotEndUVCConnect");
-        QCOMPARE(log.lines().filter(QRegularExpression("Capture|UVC Connect")),
-                 (QStringList{"slot End UVC Connect", "Ready stop Capture", "Finish stop Capture"}));
-        QVERIFY(!UVC_CAMERA_UVCIsOpen());
-    }
-
     // Each row: a slot, its argument for slotZoom, the control write the camera receives (none: the row
     // runs on a closed camera; else on an open one that is not capturing) and the lines logged, also
     // once a repeat would have come.
@@ -249,7 +213,6 @@ private slots:
         QTest::newRow("zoom 4.0") << "slotZoom" << 4.0 << QByteArray("saturation 40") << "";
         QTest::newRow("zoom 1.0") << "slotZoom" << 1.0 << QByteArray("saturation 10") << "";
         QTest::newRow("ffc, camera closed") << "slotFFC" << 0.0 << QByteArray() << "slot FFC";
-        QTest::newRow("zoom, camera closed") << "slotZoom" << 2.0 << QByteArray() << "";
         QTest::newRow("refresh, camera closed") << "slotSyncDevice" << 0.0 << QByteArray() << "";
     }
     void commandReachesTheCamera()
@@ -381,7 +344,6 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    qputenv("TARN_VCAM_STAMP", "1");
     VirtualCameraProcess::load(argv, 0);
     QCoreApplication app(argc, argv);
     SessionVirtualCameraTest test;

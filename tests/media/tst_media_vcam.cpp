@@ -42,7 +42,6 @@ private slots:
         QVERIFY(run.play("video=UVC Camera|640x512", 1));
         QVERIFY(VirtualCameraProcess::send("resume"));
     }
-    void cleanupTestCase() { VirtualCameraProcess::removeControl(); }
 
     void plays_data()
     {

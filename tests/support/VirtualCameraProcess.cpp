@@ -6,16 +6,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-QByteArray VirtualCameraProcess::library()
-{
-    return TARN_VCAM_LIBRARY;
-}
-
 void VirtualCameraProcess::load(char **argv, int node)
 {
-    if (qEnvironmentVariable("LD_PRELOAD").contains(QString::fromUtf8(library())))
+    if (qEnvironmentVariable("LD_PRELOAD").contains(TARN_VCAM_LIBRARY)) {
+        std::atexit([] {
+            ::unlink(qgetenv("TARN_VCAM_CONTROL").constData());
+            ::unlink(qgetenv("TARN_VCAM_JOURNAL").constData());
+        });
         return;
-    qputenv("LD_PRELOAD", library());
+    }
+    qputenv("LD_PRELOAD", TARN_VCAM_LIBRARY);
     qputenv("TARN_VCAM_NODE", QByteArray::number(node));
     const QByteArray pid = QByteArray::number(::getpid()); // execv keeps it
     qputenv("TARN_VCAM_CONTROL", "/tmp/tarn-vcam-control-" + pid);
@@ -46,10 +46,4 @@ QByteArrayList VirtualCameraProcess::journal()
     QByteArrayList lines = file.readAll().split('\n');
     lines.removeAll(QByteArray());
     return lines;
-}
-
-void VirtualCameraProcess::removeControl()
-{
-    QFile::remove(QString::fromUtf8(qgetenv("TARN_VCAM_CONTROL")));
-    QFile::remove(QString::fromUtf8(qgetenv("TARN_VCAM_JOURNAL")));
 }

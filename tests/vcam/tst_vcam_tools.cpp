@@ -19,7 +19,6 @@ private slots:
 
     void toolSeesAUvcCamera_data()
     {
-        QTest::addColumn<bool>("succeeds"); // else (the camera refuses the open): a message, a non-zero exit
         QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("environment");
@@ -27,34 +26,23 @@ private slots:
 
         const QStringList node{"-d", "/dev/video5"};
         QTest::newRow("v4l2-ctl --all")
-            << true << "v4l2-ctl" << node + QStringList{"--all"}
-            << QStringList{"TARN_VCAM_CARD=Lepton: UVC Camera"}
+            << "v4l2-ctl" << node + QStringList{"--all"} << QStringList{"TARN_VCAM_CARD=Lepton: UVC Camera"}
             << QStringList{"Driver name\\s*: uvcvideo", "Card type\\s*: Lepton: UVC Camera",
                            "Width/Height\\s*: 640/512", "'YUYV'",
                            "contrast 0x00980901 \\(int\\)\\s*: min=0 max=15"};
         QTest::newRow("v4l2-ctl --list-formats-ext")
-            << true << "v4l2-ctl" << node + QStringList{"--list-formats-ext"}
-            << QStringList{"TARN_VCAM_SIZE=256x192"}
+            << "v4l2-ctl" << node + QStringList{"--list-formats-ext"} << QStringList{"TARN_VCAM_SIZE=256x192"}
             << QStringList{"\\[0\\]: 'YUYV'", "\\[1\\]: 'MJPG'", "Size: Discrete 256x192", "25.000 fps"};
-        for (const QString &format : {QString("yuyv422"), QString("mjpeg")}) {
-            QTest::addRow("ffmpeg -input_format %s", qPrintable(format))
-                << true << "ffmpeg"
-                << QStringList{"-hide_banner", "-nostdin",    "-f",      "v4l2", "-input_format",
-                               format,         "-video_size", "640x512", "-i",   "/dev/video5",
-                               "-frames:v",    "60",          "-f",      "null", "-"}
-                << QStringList{"TARN_VCAM_FPS=60"}
-                << QStringList{QString("Video: %1.*640x512").arg(format == "mjpeg" ? "mjpeg" : "rawvideo"),
-                               "frame=\\s*60 "};
-        }
+        // The YUYV camera switched to greyscale by the client, as the player never does.
+        QTest::newRow("ffmpeg -input_format gray")
+            << "ffmpeg" << QStringList{"-hide_banner", "-nostdin",    "-f",      "v4l2", "-input_format",
+                                       "gray",         "-video_size", "640x512", "-i",   "/dev/video5",
+                                       "-frames:v",    "60",          "-f",      "null", "-"}
+            << QStringList{"TARN_VCAM_FPS=60"}
+            << QStringList{"Video: rawvideo.*gray, 640x512", "frame=\\s*60 "};
         QTest::newRow("v4l2-compliance -s")
-            << true << "v4l2-compliance" << node + QStringList{"-s"} << QStringList{"TARN_VCAM_FPS=60"}
+            << "v4l2-compliance" << node + QStringList{"-s"} << QStringList{"TARN_VCAM_FPS=60"}
             << QStringList{"Total for uvcvideo device /dev/video5: \\d+, Succeeded: \\d+, Failed: 0,"};
-        QTest::newRow("v4l2-ctl, EACCES")
-            << false << "v4l2-ctl" << node + QStringList{"--all"} << QStringList{"TARN_VCAM_FAULT=EACCES"}
-            << QStringList{"Permission denied"};
-        QTest::newRow("v4l2-ctl, EBUSY")
-            << false << "v4l2-ctl" << node + QStringList{"--all"} << QStringList{"TARN_VCAM_FAULT=EBUSY"}
-            << QStringList{"Device or resource busy"};
     }
     // Each tool runs with the virtual camera at /dev/video5.
     void toolSeesAUvcCamera()
@@ -63,7 +51,6 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, environment);
         QFETCH(QStringList, expected);
-        QFETCH(bool, succeeds);
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("LD_PRELOAD", TARN_VCAM_LIBRARY);
@@ -83,7 +70,7 @@ private slots:
             QVERIFY2(QRegularExpression(pattern).match(output).hasMatch(),
                      qPrintable(pattern + " not in:\n" + output.right(3000)));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode() == 0, succeeds);
+        QCOMPARE(process.exitCode(), 0);
     }
 };
 

@@ -291,7 +291,6 @@ private slots:
         QTest::addColumn<int>("channels");
         QTest::addColumn<QByteArray>("header"); // for a 100-byte payload
         QTest::newRow("LC 44.1 kHz stereo") << 1 << 44100 << 2 << QByteArray::fromHex("fff150800d7ffc");
-        QTest::newRow("LC 48 kHz mono") << 1 << 48000 << 1 << QByteArray::fromHex("fff14c400d7ffc");
         QTest::newRow("main 8 kHz 5.1") << 0 << 8000 << 6 << QByteArray::fromHex("fff12d800d7ffc");
     }
     void adtsHeader()

@@ -84,6 +84,7 @@ private slots:
         QVERIFY(server.start());
         LogCapture log;
         PlayerRun run;
+        run.player.setCheckConn(true); // the pre-check finds the port open
         run.start(server.url());
         QVERIFY(run.waitForImages(5));
         server.stop();

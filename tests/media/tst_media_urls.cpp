@@ -130,13 +130,6 @@ private slots:
         QCOMPARE(int(target.port), port);
     }
 
-    void precheckConnectsToListeningPort()
-    {
-        HangingTcpServer server;
-        QVERIFY(FFmpegThread::checkConnect(
-            QStringLiteral("rtsp://admin:pw@127.0.0.1:%1/live").arg(server.serverPort()), 3000));
-    }
-
     void resolvesDeviceUrl_data()
     {
         QTest::addColumn<QString>("deviceUrl");

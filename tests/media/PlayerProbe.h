@@ -53,9 +53,9 @@ public:
         connect(&player, &FFmpegThread::receivePlayFinsh, this, [this] { order << "finish"; });
         connect(&player, &FFmpegThread::fileLengthReceive, this, [this](qlonglong ms) { lengths << ms; });
     }
-    bool waitForImages(int count, int timeoutMs = 30000)
+    bool waitForImages(int count)
     {
-        return QTest::qWaitFor([&] { return images().size() >= count; }, timeoutMs);
+        return QTest::qWaitFor([&] { return images().size() >= count; }, 30000);
     }
     QList<QImage> images() const
     {
@@ -74,11 +74,11 @@ public:
     }
     // Plays url until it ends by itself or, with stopAfter > 0, until that many images came and stop()
     // ended it. False when that did not happen in time.
-    bool play(const QString &url, int stopAfter = 0, int timeoutMs = 30000)
+    bool play(const QString &url, int stopAfter = 0)
     {
         stopAt = stopAfter;
         start(url);
-        return waitForFinish(timeoutMs);
+        return waitForFinish();
     }
 
     PlayerProbe player;

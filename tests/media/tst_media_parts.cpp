@@ -134,7 +134,6 @@ private slots:
             << qint64(2000400) << qint64(2000000) << qint64(400) << qint64(0);
         QTest::newRow("pts unset") << unset << qint64(2000040) << unset << qint64(40);
         QTest::newRow("dts unset") << qint64(2000080) << unset << qint64(80) << unset;
-        QTest::newRow("both unset") << unset << unset << unset << unset;
     }
     void rebaseKeepsUnsetTimestamps()
     {
@@ -191,8 +190,7 @@ private slots:
         const qint64 waited = clock.elapsed();
         peer.join();
         QCOMPARE(result, ready);
-        if (event == "none")
-            QVERIFY2(waited >= 990, qPrintable(QString::number(waited)));
+        QVERIFY2((waited >= 990) == (event == "none"), qPrintable(QString::number(waited)));
         // Waiting costs no CPU to speak of (a spinning wait burns the whole second).
         QVERIFY2(threadCpuMs() - cpuBefore < 100, qPrintable(QString::number(threadCpuMs() - cpuBefore)));
         ::close(pipeEnds[0]);

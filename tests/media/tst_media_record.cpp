@@ -178,15 +178,18 @@ private slots:
                                         "default=nw=1:nk=1", file}),
                      input == "rtmp" ? "h264" : "mov,mp4,m4a,3gp,3g2,mj2");
         }
+        // Live inputs have no length; HTTP with one plays like a file: to its end, reported once, no longer
+        // network. (GStreamer's bars are at full level.)
+        const bool live = input == "rtsp" || input == "rtmp";
+        QCOMPARE(run.order, QStringList({"start", "finish"}));
+        QCOMPARE(run.lengths.size(), live ? 0 : 1);
+        QCOMPARE(run.player.currentSettings().isNetwork, live);
+        QCOMPARE(TestMedia::smpteBarsMismatch(run.images().last(), 40, input == "rtsp" ? 255 : 191),
+                 QString());
         // Live RTSP: the wall clock's time (RTMP comes in bursts); HTTP: the whole file, every packet of it.
-        // HTTP with a length plays like a file: to its end, reported once, no longer network.
-        if (input == "http") {
+        if (input == "http")
             QCOMPARE(probe(videos.first(), "v", "stream=nb_read_packets"), QStringList{"100"});
-            QCOMPARE(run.order, QStringList({"start", "finish"}));
-            QCOMPARE(run.lengths.size(), 1);
-            QVERIFY(!run.player.currentSettings().isNetwork);
-            QCOMPARE(TestMedia::smpteBarsMismatch(run.images().last()), QString());
-        } else if (input == "rtsp" && videoFiles > 0)
+        else if (input == "rtsp" && videoFiles > 0)
             QVERIFY2(total >= recordedSeconds - 1.0 && total <= recordedSeconds + 0.5,
                      qPrintable(QString("%1 s recorded in %2 s").arg(total).arg(recordedSeconds)));
         for (const QString &file : aac) {
@@ -288,7 +291,6 @@ private slots:
         QTest::addColumn<int>("channels");
         QTest::addColumn<QByteArray>("header"); // for a 100-byte payload
         QTest::newRow("LC 44.1 kHz stereo") << 1 << 44100 << 2 << QByteArray::fromHex("fff150800d7ffc");
-        QTest::newRow("LC 48 kHz mono") << 1 << 48000 << 1 << QByteArray::fromHex("fff14c400d7ffc");
         QTest::newRow("main 8 kHz 5.1") << 0 << 8000 << 6 << QByteArray::fromHex("fff12d800d7ffc");
     }
     void adtsHeader()

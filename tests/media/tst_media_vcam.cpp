@@ -49,7 +49,6 @@ private slots:
         QTest::addColumn<QByteArray>("deviceSize");
         QTest::addColumn<QString>("askedSize");
         QTest::newRow("YUYV 640x512") << QByteArray("YUYV") << QByteArray("640x512") << "640x512";
-        QTest::newRow("YUYV 256x192") << QByteArray("YUYV") << QByteArray("256x192") << "256x192";
         QTest::newRow("MJPEG 384x288") << QByteArray("MJPEG") << QByteArray("384x288") << "384x288";
         QTest::newRow("MJPEG 256x384") << QByteArray("MJPEG") << QByteArray("256x384") << "256x384";
         QTest::newRow("size not offered: the device's")

@@ -1,4 +1,4 @@
-/* Preloaded into a test's child process: moves the wall clock (CLOCK_REALTIME, gettimeofday, time) by
+/* Preloaded into a test program: moves the wall clock (CLOCK_REALTIME, gettimeofday, time) by
  * the number of seconds written in the file that TARN_CLOCK_SHIFT_FILE names, as an administrator or
  * a time daemon would set the clock. The monotonic clock is left alone. The file is read again
  * whenever it changes, so the process moves its own clock by writing it. */

@@ -3,6 +3,7 @@
 #include "media/FFmpegThread.h"
 #include "TestMedia.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QList>
 #include <QMutex>
@@ -43,6 +44,7 @@ public:
             [this](const QImage &image) {
                 QMutexLocker locker(&imageMutex);
                 kept << image.copy();
+                arrived << clock.elapsed();
                 // Asked for here, on the player thread: no image after this one starts another loop turn.
                 if (kept.size() == stopAt)
                     player.stop();
@@ -62,6 +64,12 @@ public:
         QMutexLocker locker(&imageMutex);
         return kept;
     }
+    // When each image came, in ms since the run started.
+    QList<qint64> arrivals() const
+    {
+        QMutexLocker locker(&imageMutex);
+        return arrived;
+    }
     bool waitForFinish(int timeoutMs = 30000)
     {
         return QTest::qWaitFor([&] { return order.contains("finish"); }, timeoutMs);
@@ -70,6 +78,7 @@ public:
     {
         player.setUrl(url);
         player.play();
+        clock.start();
         player.start();
     }
     // Plays url until it ends by itself or, with stopAfter > 0, until that many images came and stop()
@@ -90,4 +99,6 @@ public:
 private:
     mutable QMutex imageMutex;
     QList<QImage> kept;
+    QList<qint64> arrived;
+    QElapsedTimer clock;
 };

@@ -81,6 +81,12 @@ bool FFmpegThread::initLib()
     return true;
 }
 
+QString FFmpegThread::openFailure() const
+{
+    QMutexLocker locker(&settingsMutex);
+    return failureText;
+}
+
 PlayerSettings FFmpegThread::currentSettings() const
 {
     QMutexLocker locker(&settingsMutex);
@@ -96,6 +102,10 @@ void FFmpegThread::run()
             // A new play() during playback: the input that is open goes first.
             releaseInput();
             if (!init()) {
+                {
+                    QMutexLocker locker(&settingsMutex);
+                    failureText = source.failure();
+                }
                 emit receivePlayError();
                 break;
             }

@@ -72,6 +72,9 @@ public:
 
     // Any thread: a copy of the settings the next open will take.
     PlayerSettings currentSettings() const;
+    // Any thread: why the last open failed (receivePlayError), in a few words; empty when no reason is
+    // known.
+    QString openFailure() const;
 
     // Decode steps, shared by the play loop and the packet-queue threads (player or queue thread).
     void decodeVideo(AVPacket *packet);
@@ -127,6 +130,7 @@ protected:
     mutable QMutex settingsMutex;
     PlayerSettings settings;
     av::DictionaryPtr options;
+    QString failureText;
 
     // --- player thread: the snapshot of the open input and the state of the loop
     PlayerSettings active;

@@ -1,5 +1,7 @@
 #include "media/FrameConverter.h"
 
+#include "media/PixelLimit.h"
+
 extern "C" {
 #include <libavutil/display.h>
 }
@@ -41,7 +43,7 @@ bool rightAngle(int degrees)
 bool FrameConverter::configure(int w, int h, int rotation, int swsFlags)
 {
     clear();
-    if (w <= 0 || h <= 0)
+    if (w <= 0 || h <= 0 || !media::withinPixelLimit(w, h))
         return false;
     width = w;
     height = h;
@@ -52,7 +54,7 @@ bool FrameConverter::configure(int w, int h, int rotation, int swsFlags)
     if (!pool.reset(output.width(), output.height()))
         return false;
     if (rotate != 0) {
-        rotateSource = QImage(width, height, QImage::Format_RGB32);
+        rotateSource = ImagePool::allocate(width, height);
         if (rotateSource.isNull())
             return false;
     }
@@ -130,6 +132,11 @@ FrameConverter::Result FrameConverter::convert(const AVFrame *frame, const QImag
         image = &freeRotation;
     }
     return Result::Converted;
+}
+
+bool FrameConverter::guardsIntact() const
+{
+    return pool.guardsIntact() && (rotateSource.isNull() || ImagePool::guardIntact(rotateSource));
 }
 
 int FrameConverter::streamRotation(const AVStream *stream)

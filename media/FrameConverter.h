@@ -25,7 +25,8 @@ public:
     explicit FrameConverter(int poolCapacity = 4) : pool(poolCapacity) {}
 
     // width x height is the picture the decoder delivers; the images are that size turned clockwise by
-    // rotation degrees (90 and 270 swap the sides). swsFlags is the scaler's interpolation.
+    // rotation degrees (90 and 270 swap the sides). swsFlags is the scaler's interpolation. False, with
+    // nothing allocated, for a picture above the pixel limit (PixelLimit.h).
     bool configure(int width, int height, int rotation, int swsFlags);
     void clear();
 
@@ -39,6 +40,8 @@ public:
     // Size of the images handed out.
     QSize outputSize() const { return output; }
     int poolCapacity() const { return pool.maxSize(); }
+    // Nothing has written past the end of an image buffer (see ImagePool).
+    bool guardsIntact() const;
 
 private:
     ImagePool pool;

@@ -1,6 +1,61 @@
 #include "media/ImagePool.h"
 
+extern "C" {
+#include <libavutil/mem.h>
+}
+
 #include <atomic>
+#include <cstring>
+#include <limits>
+
+namespace {
+constexpr unsigned char kGuardByte = 0xA5;
+
+qsizetype paddedStride(int width)
+{
+    const qsizetype row = qsizetype(width) * 4;
+    return (row + ImagePool::kRowAlignment - 1) / ImagePool::kRowAlignment * ImagePool::kRowAlignment;
+}
+
+const uchar *guardOf(const QImage &image)
+{
+    return image.constBits() + image.bytesPerLine() * image.height() + ImagePool::kTailBytes;
+}
+
+void freeBuffer(void *buffer)
+{
+    av_free(buffer);
+}
+} // namespace
+
+QImage ImagePool::allocate(int w, int h)
+{
+    if (w <= 0 || h <= 0)
+        return {};
+    const qsizetype stride = paddedStride(w);
+    if (stride > (std::numeric_limits<qsizetype>::max() - kTailBytes - kGuardBytes) / h)
+        return {};
+    const qsizetype bytes = stride * h + kTailBytes + kGuardBytes;
+    auto *buffer = static_cast<uchar *>(av_malloc(size_t(bytes)));
+    if (!buffer)
+        return {};
+    std::memset(buffer + stride * h, 0, kTailBytes);
+    std::memset(buffer + stride * h + kTailBytes, kGuardByte, kGuardBytes);
+    QImage image(buffer, w, h, stride, QImage::Format_RGB32, freeBuffer, buffer);
+    if (image.isNull())
+        av_free(buffer);
+    return image;
+}
+
+bool ImagePool::guardIntact(const QImage &image)
+{
+    const uchar *guard = guardOf(image);
+    for (int i = 0; i < kGuardBytes; ++i) {
+        if (guard[i] != kGuardByte)
+            return false;
+    }
+    return true;
+}
 
 bool ImagePool::reset(int w, int h)
 {
@@ -8,7 +63,7 @@ bool ImagePool::reset(int w, int h)
     width = w;
     height = h;
     images.reserve(capacity);
-    QImage first(width, height, QImage::Format_RGB32);
+    QImage first = allocate(width, height);
     if (first.isNull())
         return false;
     images.append(first);
@@ -31,9 +86,18 @@ QImage *ImagePool::acquire()
     }
     if (images.size() >= capacity)
         return nullptr;
-    QImage fresh(width, height, QImage::Format_RGB32);
+    QImage fresh = allocate(width, height);
     if (fresh.isNull())
         return nullptr;
     images.append(fresh);
     return &images.last();
+}
+
+bool ImagePool::guardsIntact() const
+{
+    for (const QImage &image : images) {
+        if (!guardIntact(image))
+            return false;
+    }
+    return true;
 }

@@ -2,6 +2,7 @@
 
 #include "media/LogTime.h"
 #include "media/MediaLog.h"
+#include "media/PixelLimit.h"
 
 extern "C" {
 #include <libavutil/time.h>
@@ -9,6 +10,8 @@ extern "C" {
 
 #include <QMutex>
 #include <QMutexLocker>
+
+#include <vector>
 
 namespace {
 // Held by every run of the interrupt callback, for all players.
@@ -18,6 +21,18 @@ QMutex interruptMutex;
 constexpr int kProbeWaitMs = 10;
 // How long a read waits for a device frame before it answers "try again".
 constexpr int kReadWaitMs = 100;
+
+// The first picture stream whose declared size is above the pixel limit; null when none is.
+const AVStream *oversizedPicture(const AVFormatContext *input)
+{
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVCodecParameters *par = input->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO && (par->width > 0 || par->height > 0) &&
+            !media::withinPixelLimit(qMax(par->width, 1), qMax(par->height, 1)))
+            return input->streams[i];
+    }
+    return nullptr;
+}
 } // namespace
 
 InputSession::InputSession(const std::atomic<bool> &stopped) : stopped(stopped), device(stopped) {}
@@ -28,6 +43,7 @@ bool InputSession::open(const Request &req, av::DictionaryPtr &options)
 {
     close();
     request = req;
+    failureText.clear();
     formatCtx.reset(avformat_alloc_context());
     if (!formatCtx)
         return false;
@@ -52,6 +68,7 @@ bool InputSession::open(const Request &req, av::DictionaryPtr &options)
     if (opened < 0) {
         qCDebug(lcMedia) << TIMEMS << request.fileFlag << "open input error" << media::errorText(opened)
                          << request.url;
+        failureText = media::errorText(opened);
         return false;
     }
     qCDebug(lcMedia) << "Finish avformat_open_input " << stopped.load() << DATETIMEMS;
@@ -62,16 +79,39 @@ bool InputSession::open(const Request &req, av::DictionaryPtr &options)
     if (request.device)
         device.afterOpen();
 
+    if (refuseOversized())
+        return false;
     qCDebug(lcMedia) << "Ready avformat_find_stream_info " << DATETIMEMS;
+    // The decoders that read the stream information refuse pictures above the limit too, so a header
+    // that lies about its size cannot make them allocate it.
+    const QByteArray maxPixels = QByteArray::number(media::kMaxPicturePixels);
+    std::vector<AVDictionary *> decoderOptions(formatCtx->nb_streams, nullptr);
+    for (AVDictionary *&entry : decoderOptions)
+        av_dict_set(&entry, "max_pixels", maxPixels.constData(), 0);
     probing = true;
-    const int found = avformat_find_stream_info(formatCtx.get(), nullptr);
+    const int found = avformat_find_stream_info(formatCtx.get(), decoderOptions.data());
     probing = false;
+    for (AVDictionary *&entry : decoderOptions)
+        av_dict_free(&entry);
     qCDebug(lcMedia) << "Finish avformat_find_stream_info " << DATETIMEMS;
     if (found < 0) {
         qCDebug(lcMedia) << TIMEMS << request.fileFlag << "find stream info error" << media::errorText(found);
+        failureText = media::errorText(found);
         return false;
     }
+    if (refuseOversized())
+        return false;
     lastTime = av_gettime_relative();
+    return true;
+}
+
+bool InputSession::refuseOversized()
+{
+    const AVStream *stream = oversizedPicture(formatCtx.get());
+    if (!stream)
+        return false;
+    failureText = media::pixelLimitText(stream->codecpar->width, stream->codecpar->height);
+    qCDebug(lcMedia) << TIMEMS << request.fileFlag << failureText << request.url;
     return true;
 }
 

@@ -47,6 +47,9 @@ public:
     // failure's log line.
     bool open(const Request &request, av::DictionaryPtr &options);
     void close();
+    // Why the last open failed, in a few words ("No such file or directory", a picture too large); empty
+    // when FFmpeg gave no reason (a stop, a time-out of the interrupt callback).
+    QString failure() const { return failureText; }
     bool isOpen() const { return bool(formatCtx); }
     AVFormatContext *context() const { return formatCtx.get(); }
 
@@ -75,7 +78,11 @@ public:
     int deviceDescriptor() const { return device.descriptor(); }
 
 private:
+    // True, with the reason kept, when a picture stream declares a size above the pixel limit.
+    bool refuseOversized();
+
     const std::atomic<bool> &stopped;
+    QString failureText;
     Request request;
     av::InputContextPtr formatCtx;
     // Phase of the interrupt callback: opening (openFinished false), reading stream information

@@ -3,6 +3,7 @@
 #include "media/LogTime.h"
 #include "media/MediaLog.h"
 #include "media/MediaUrl.h"
+#include "media/PixelLimit.h"
 
 int PlaybackInput::swsFlags(int imageFlag)
 {
@@ -20,6 +21,7 @@ bool PlaybackInput::open(PlayerSettings &settings, av::DictionaryPtr &options,
                          const CaptureInputResolver &resolver, Found &found)
 {
     close();
+    failureText.clear();
     initOption(settings, options);
     if (!initInput(settings, options, resolver) || !initVideo(settings) || !initAudio(settings))
         return false;
@@ -78,8 +80,17 @@ bool PlaybackInput::initVideo(PlayerSettings &settings)
     settings.videoHeight = video.height();
     videoStartTime = video.startTime();
     rotate = FrameConverter::streamRotation(session.context()->streams[videoIndex]);
+    if (!media::withinPixelLimit(video.width(), video.height())) {
+        failureText = media::pixelLimitText(video.width(), video.height());
+        qCDebug(lcMedia) << TIMEMS << settings.fileFlag << failureText << settings.url;
+        return false;
+    }
     // The images keep this size for the whole input, whatever a setter asks for meanwhile.
-    return converter.configure(video.width(), video.height(), rotate, swsFlags(settings.imageFlag));
+    if (!converter.configure(video.width(), video.height(), rotate, swsFlags(settings.imageFlag))) {
+        failureText = QStringLiteral("no memory for %1x%2 images").arg(video.width()).arg(video.height());
+        return false;
+    }
+    return true;
 }
 
 bool PlaybackInput::initAudio(const PlayerSettings &settings)

@@ -42,6 +42,8 @@ public:
     // Scaler flag of the player's image flag: bicubic (1), bilinear (2), fast bilinear (any other).
     static int swsFlags(int imageFlag);
     bool isOpen() const { return session.isOpen(); }
+    // Why the last open failed, in a few words; empty when no reason is known.
+    QString failure() const { return failureText.isEmpty() ? session.failure() : failureText; }
 
     InputSession session;
     VideoDecoder video;
@@ -58,6 +60,8 @@ public:
     QString formatName;
 
 private:
+    QString failureText;
+
     void initOption(PlayerSettings &settings, av::DictionaryPtr &options);
     bool initInput(const PlayerSettings &settings, av::DictionaryPtr &options,
                    const CaptureInputResolver &resolver);

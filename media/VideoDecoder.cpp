@@ -2,6 +2,7 @@
 
 #include "media/LogTime.h"
 #include "media/MediaLog.h"
+#include "media/PixelLimit.h"
 
 extern "C" {
 #include <libavutil/hwcontext.h>
@@ -65,6 +66,8 @@ bool VideoDecoder::open(AVFormatContext *input, const QString &hardware, double 
     context->pkt_timebase = stream->time_base;
     context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER | AV_CODEC_FLAG_LOW_DELAY;
     context->flags2 |= AV_CODEC_FLAG2_FAST;
+    // A frame above the limit is refused by the decoder before it allocates one.
+    context->max_pixels = media::kMaxPicturePixels;
 
     const int result = avcodec_open2(context.get(), codec, nullptr);
     if (result < 0) {

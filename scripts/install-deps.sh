@@ -13,7 +13,7 @@ packages=(
     # a virtual display with a window manager, screenshots and synthetic input
     xvfb xauth openbox xdotool x11-utils imagemagick libxcb1-dev
     # media and servers for the tests
-    ffmpeg pulseaudio pulseaudio-utils sox v4l-utils
+    ffmpeg pulseaudio pulseaudio-utils sox v4l-utils valgrind
     python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly nginx libnginx-mod-rtmp
     # the Debian package and its checks

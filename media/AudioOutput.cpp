@@ -45,6 +45,12 @@ bool AudioOutput::open(int sampleRate, int sampleSize, int channelCount)
     return true;
 }
 
+int AudioOutput::preferredRate()
+{
+    const QAudioDeviceInfo info = QAudioDeviceInfo::defaultOutputDevice();
+    return info.isNull() ? 0 : info.preferredFormat().sampleRate();
+}
+
 void AudioOutput::close()
 {
     if (output) {

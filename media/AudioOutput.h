@@ -38,6 +38,8 @@ public:
     // Opens the default device with sampleRate, sampleSize bytes per sample and channelCount channels.
     // False when the device does not take that format; then nothing is open.
     bool open(int sampleRate, int sampleSize, int channelCount);
+    // The sampling rate the default device prefers; 0 when there is no device.
+    static int preferredRate();
     // Stops playback and releases the Qt output and its device. The counters stay until the next open().
     void close();
     bool isOpen() const { return device != nullptr; }

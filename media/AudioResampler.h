@@ -4,9 +4,9 @@
 
 #include <functional>
 
-// Turns decoded audio frames into interleaved signed 16-bit stereo at the decoder's own rate: the format
-// the audio output plays. Only sample format and channel layout change; the input's layout is taken as the
-// default one for its channel count.
+// Turns decoded audio frames into interleaved signed 16-bit stereo, the format the audio output plays, at
+// the decoder's own rate or at the rate the output asks for. The input's layout is taken as the default
+// one for its channel count.
 //
 // One thread at a time (the player thread, or the audio queue thread in sync mode).
 class AudioResampler
@@ -22,9 +22,9 @@ public:
     AudioResampler(const AudioResampler &) = delete;
     AudioResampler &operator=(const AudioResampler &) = delete;
 
-    // Sets up the conversion from the decoder's format. False when the resampler or its buffer cannot be
-    // made (allocationFailed() says which).
-    bool open(const AVCodecContext *decoder);
+    // Sets up the conversion from the decoder's format to outputRate (0: the decoder's rate). False when
+    // the resampler or its buffer cannot be made (allocationFailed() says which).
+    bool open(const AVCodecContext *decoder, int outputRate = 0);
     void close();
     bool isOpen() const { return context != nullptr; }
     bool allocationFailed() const { return bufferFailed; }
@@ -38,6 +38,7 @@ private:
     av::SwrContextPtr context;
     av::BytesPtr buffer;
     int rate = 0;
+    int inputRate = 0;
     int inputChannels = 0;
     AVSampleFormat inputFormat = AV_SAMPLE_FMT_NONE;
     bool bufferFailed = false;

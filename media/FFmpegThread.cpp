@@ -204,6 +204,7 @@ bool FFmpegThread::seekToStart()
     source.audio.flush();
     // Audio pacing starts over with the file.
     startTime = av_gettime_relative();
+    paceOrigin = AV_NOPTS_VALUE;
     noFrameTime.invalidate();
     return true;
 }
@@ -233,6 +234,9 @@ bool FFmpegThread::init()
     if (!opened)
         return false;
     recorder.attach(source, active);
+    videoOpened = source.videoIndex >= 0;
+    audioOpened = source.audioIndex >= 0;
+    paceOrigin = AV_NOPTS_VALUE;
 
     packet.reset(av_packet_alloc());
     audioStarted = false;
@@ -275,9 +279,16 @@ void FFmpegThread::keepOpenDecisions(const PlayerSettings &taken)
 // allocated. Without a usable output the input plays on silently.
 bool FFmpegThread::initAudio()
 {
-    initAudioOutput(source.audio.sampleRate(), 2, 2);
+    int rate = source.audio.sampleRate();
+    initAudioOutput(rate, 2, 2);
+    // A rate the output refuses (a studio rate, a broken header) is converted to the output's own.
+    const int fallback = AudioOutput::preferredRate();
+    if (!audioStarted && fallback > 0 && fallback != rate) {
+        rate = fallback;
+        initAudioOutput(rate, 2, 2);
+    }
     if (audioStarted)
-        audioStarted = resampler.open(source.audio.codecContext());
+        audioStarted = resampler.open(source.audio.codecContext(), rate);
     if (!audioStarted)
         audioOutput.close();
     return !resampler.allocationFailed();
@@ -307,10 +318,37 @@ void FFmpegThread::handleVideo(AVPacket *pkt)
         store(&PlayerSettings::saveTime, Recorder::noSaveTime());
         QMetaObject::invokeMethod(this, "stopSave", Qt::QueuedConnection);
     }
-    if (useSync)
+    if (useSync) {
         videoSync->append(av_packet_clone(pkt));
-    else
-        decodeVideo(pkt);
+        return;
+    }
+    paceVideoPacket(pkt);
+    decodeVideo(pkt);
+}
+
+void FFmpegThread::paceVideoPacket(const AVPacket *pkt)
+{
+    if (!active.paceVideo || active.isNetwork || active.isDevice || source.audioIndex >= 0 ||
+        active.imageFlag == ImageFlag_Immediate)
+        return;
+    const qint64 stamp = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+    if (stamp == AV_NOPTS_VALUE)
+        return;
+    const AVRational timeBase = source.session.context()->streams[source.videoIndex]->time_base;
+    const qint64 at = av_rescale_q(stamp, timeBase, AV_TIME_BASE_Q);
+    if (paceOrigin == AV_NOPTS_VALUE || at < paceOrigin) {
+        paceOrigin = at;
+        startTime = av_gettime_relative();
+    }
+    // A jump of a second or more in the timestamps is not waited for: pacing starts over there.
+    const qint64 now = av_gettime_relative();
+    const qint64 delay = startTime + (at - paceOrigin) - now;
+    if (delay >= 1000000) {
+        paceOrigin = at;
+        startTime = now;
+    } else if (delay > 0) {
+        av_usleep(unsigned(delay));
+    }
 }
 
 // Player thread (or the video queue thread in sync mode). A null packet drains the decoder.

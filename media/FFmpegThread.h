@@ -75,6 +75,10 @@ public:
     // Any thread: why the last open failed (receivePlayError), in a few words; empty when no reason is
     // known.
     QString openFailure() const;
+    // Any thread: the input opened last has a picture to decode.
+    bool hasVideo() const { return videoOpened; }
+    // Any thread: the input opened last has a sound stream.
+    bool hasAudio() const { return audioOpened; }
 
     // Decode steps, shared by the play loop and the packet-queue threads (player or queue thread).
     void decodeVideo(AVPacket *packet);
@@ -99,6 +103,8 @@ protected:
 
     // Player thread. A video packet: rebased, then decoded (or queued in sync mode).
     void handleVideo(AVPacket *pkt);
+    // Player thread. Holds a file without sound until its video packet is due (paceVideo).
+    void paceVideoPacket(const AVPacket *pkt);
     // Player thread. Everything after decoding one frame: interval, snapshot, conversion, delivery.
     void handleFrame(AVFrame *frame);
     void handleAudio(AVPacket *pkt);
@@ -146,6 +152,11 @@ protected:
     std::atomic<bool> audioStarted{false};
     int droppedFrames = 0;
     QElapsedTimer droppedLog;
+    // The first video timestamp (µs) since the open or the last loop: where pacing a file starts.
+    qint64 paceOrigin = AV_NOPTS_VALUE;
+    // The open input has a video stream that is decoded (any thread).
+    std::atomic<bool> videoOpened{false};
+    std::atomic<bool> audioOpened{false};
 
     // --- the parts, and what the player owns beside them; freeAll() releases them
     PlaybackInput source;
@@ -247,6 +258,7 @@ public slots:
     void setCheckConn(bool value) { store(&PlayerSettings::checkConn, value); }
     void setPlayRepeat(bool value) { store(&PlayerSettings::playRepeat, value); }
     void setPlayAudio(bool value) { store(&PlayerSettings::playAudio, value); }
+    void setPaceVideo(bool value) { store(&PlayerSettings::paceVideo, value); }
     void setSaveMp4(bool value) { store(&PlayerSettings::saveMp4, value); }
     void setSaveFile(bool value) { store(&PlayerSettings::saveFile, value); }
     void setMultiMode(bool multiMode, int videoWidth, int videoHeight)

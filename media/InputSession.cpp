@@ -11,6 +11,13 @@ extern "C" {
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <vector>
 
 namespace {
@@ -21,6 +28,23 @@ QMutex interruptMutex;
 constexpr int kProbeWaitMs = 10;
 // How long a read waits for a device frame before it answers "try again".
 constexpr int kReadWaitMs = 100;
+
+// The local FIFO that url names; empty when it names something else.
+QByteArray fifoPath(const QByteArray &url)
+{
+    QByteArray path = url;
+    if (path.startsWith("file:"))
+        path = path.mid(5);
+    else if (path.contains("://") || path.startsWith("pipe:"))
+        return {};
+    struct stat info
+    {
+    };
+    return ::stat(path.constData(), &info) == 0 && S_ISFIFO(info.st_mode) ? path : QByteArray();
+}
+
+// How long the wait for a FIFO's writer looks at the stop flag.
+constexpr int kFifoPollMs = 20;
 
 // The first picture stream whose declared size is above the pixel limit; null when none is.
 const AVStream *oversizedPicture(const AVFormatContext *input)
@@ -59,6 +83,10 @@ bool InputSession::open(const Request &req, av::DictionaryPtr &options)
     openStart = av_gettime_relative();
     lastTime = openStart.load();
 
+    // Opening a FIFO blocks in the kernel until a writer comes, where no interrupt callback reaches.
+    FifoReader fifo;
+    if (!waitForFifoWriter(fifo))
+        return false;
     if (request.device)
         device.beforeOpen(request.openUrl);
     qCDebug(lcMedia) << "Ready avformat_open_input " << stopped.load() << DATETIMEMS;
@@ -103,6 +131,44 @@ bool InputSession::open(const Request &req, av::DictionaryPtr &options)
         return false;
     lastTime = av_gettime_relative();
     return true;
+}
+
+InputSession::FifoReader::~FifoReader()
+{
+    if (descriptor >= 0)
+        ::close(descriptor);
+}
+
+bool InputSession::waitForFifoWriter(FifoReader &fifo)
+{
+    const QByteArray path = fifoPath(request.openUrl);
+    if (path.isEmpty())
+        return true;
+    // A reader that does not wait: open at once. A writer that has opened the other end makes it
+    // readable (data) or hung up (gone again); until then the wait answers stop and the open time-out.
+    fifo.descriptor = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fifo.descriptor < 0) {
+        failureText = QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
+    pollfd wanted{fifo.descriptor, POLLIN, 0};
+    while (!stopped) {
+        if (interruptDecision(av_gettime_relative())) {
+            failureText =
+                QStringLiteral("no writer opened the FIFO within %1 s").arg(request.checkTime / 1000.0);
+            qCDebug(lcMedia) << TIMEMS << request.fileFlag << failureText << request.url;
+            return false;
+        }
+        const int ready = ::poll(&wanted, 1, kFifoPollMs);
+        if (ready > 0 && (wanted.revents & POLLIN))
+            return true; // the writer is there: FFmpeg's own open returns at once
+        if (ready > 0 && (wanted.revents & POLLHUP)) {
+            failureText = QStringLiteral("the FIFO's writer closed it without writing");
+            return false;
+        }
+    }
+    failureText = QStringLiteral("stopped while no writer had opened the FIFO");
+    return false;
 }
 
 bool InputSession::refuseOversized()

@@ -78,8 +78,17 @@ public:
     int deviceDescriptor() const { return device.descriptor(); }
 
 private:
+    // A descriptor on a FIFO's read end, held while FFmpeg opens the FIFO.
+    struct FifoReader
+    {
+        ~FifoReader();
+        int descriptor = -1;
+    };
     // True, with the reason kept, when a picture stream declares a size above the pixel limit.
     bool refuseOversized();
+    // When the input is a local FIFO: waits until a writer has opened it, answering stop and the open
+    // time-out. False (reason kept) when none came.
+    bool waitForFifoWriter(FifoReader &fifo);
 
     const std::atomic<bool> &stopped;
     QString failureText;

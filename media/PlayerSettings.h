@@ -30,6 +30,9 @@ struct PlayerSettings
     bool checkConn = false;
     bool playRepeat = false;
     bool playAudio = false;
+    // A file without sound is shown at its own pace, frame by frame on its timestamps, as a viewer
+    // wants it; off, it is read as fast as it decodes (sound, when there is some, paces every input).
+    bool paceVideo = false;
     // Stored only, with the requested capture size below.
     bool multiMode = false;
     // Requested capture size (setMultiMode, or a device URL's "|WxH" suffix) and its frame rate ("|N").

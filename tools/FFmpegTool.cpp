@@ -2,6 +2,7 @@
 
 #include "media/AvPointers.h"
 #include "media/LogTime.h"
+#include "media/MediaLog.h"
 #include "PacketClock.h"
 
 #include <QFile>
@@ -161,6 +162,7 @@ void FFmpegTool::h264ToMp4ByCode(QString h264File, QString aacFile, QString mp4F
 bool FFmpegTool::merge(const QString &h264File, const QString &aacFile, const QString &mp4File,
                        QString &failure)
 {
+    counts = MergeCounts();
     if (!QFile::exists(h264File) || mp4File.isEmpty())
         return false;
     const QByteArray h264Path = h264File.toUtf8();
@@ -210,6 +212,16 @@ bool FFmpegTool::merge(const QString &h264File, const QString &aacFile, const QS
     video.in = firstStream(videoInput.get(), AVMEDIA_TYPE_VIDEO);
     if (!video.in)
         return fail("no video stream h264 error");
+    const AVRational declared = video.in->r_frame_rate;
+    if (av_cmp_q(PacketClock::usableRate(video.in), declared) != 0) {
+        counts.note =
+            QStringLiteral("the H.264 stream declares %1/%2 frames a second, above the %3 any camera "
+                           "or encoder makes; timed at %4 frames a second as a stream without a rate")
+                .arg(declared.num)
+                .arg(declared.den)
+                .arg(PacketClock::kMaxFrameRate)
+                .arg(av_q2d(PacketClock::kFallbackRate));
+    }
     if (!addStream(video))
         return fail("avformat_new_stream h264 error");
     if (!copyParameters(video))
@@ -220,6 +232,7 @@ bool FFmpegTool::merge(const QString &h264File, const QString &aacFile, const QS
         audio.input = audioInput.get();
         audio.in = firstStream(audioInput.get(), AVMEDIA_TYPE_AUDIO);
     }
+    counts.audioStream = audio.in != nullptr;
     if (audio.in) {
         if (!addStream(audio))
             return fail("avformat_new_stream aac error");
@@ -274,12 +287,26 @@ bool FFmpegTool::merge(const QString &h264File, const QString &aacFile, const QS
             if (av_interleaved_write_frame(output.get(), packet.get()) < 0) {
                 logLine("写入包数据出错");
                 writeFailed = true;
+            } else {
+                ++(&side == &video ? counts.videoPackets : counts.audioPackets);
             }
             av_packet_unref(packet.get());
         }
     }
 
-    av_write_trailer(output.get());
+    // What the stopping rule left of the sound, so that the caller can say it.
+    if (audio.in && !writeFailed) {
+        while (readPacket(audio, packet.get())) {
+            ++counts.audioLeft;
+            av_packet_unref(packet.get());
+        }
+    }
+    const int trailer = av_write_trailer(output.get());
+    if (trailer < 0 && !writeFailed) {
+        failure = QStringLiteral("av_write_trailer mp4 error: ") + media::errorText(trailer);
+        logLine("error");
+        return false;
+    }
     if (writeFailed) {
         failure = QString::fromUtf8("写入包数据出错");
         logLine("error");

@@ -24,6 +24,17 @@ public:
     // Exit code of the last child process once it finished, -1 when it crashed or could not start.
     int exitCode() const;
 
+    // What the last merge wrote, and what it left out and why.
+    struct MergeCounts
+    {
+        int videoPackets = 0;
+        int audioPackets = 0;
+        bool audioStream = false; // the AAC input gave an audio stream
+        int audioLeft = 0;        // audio packets after the video's end, not written (the merge ends there)
+        QString note;             // a rate out of bounds, replaced: which bound and why
+    };
+    MergeCounts lastMerge() const { return counts; }
+
 signals:
     // The child process is running.
     void started();
@@ -58,4 +69,5 @@ private:
 
     QProcess process;
     std::unique_ptr<QTextDecoder> decoder;
+    MergeCounts counts;
 };

@@ -4,7 +4,7 @@ void PacketClock::stamp(AVPacket *packet, const AVStream *stream)
 {
     if (packet->pts != AV_NOPTS_VALUE)
         return;
-    const AVRational rate = stream->r_frame_rate;
+    const AVRational rate = usableRate(stream);
     const AVCodecParameters *par = stream->codecpar;
     if (rate.num > 0 && rate.den > 0) {
         // Frame duration in whole microseconds, then into the time base, truncated at each step.
@@ -22,4 +22,12 @@ void PacketClock::stamp(AVPacket *packet, const AVStream *stream)
     }
     packet->dts = packet->pts;
     ++count;
+}
+
+AVRational PacketClock::usableRate(const AVStream *stream)
+{
+    const AVRational rate = stream->r_frame_rate;
+    if (rate.num > 0 && rate.den > 0 && av_q2d(rate) > kMaxFrameRate)
+        return kFallbackRate;
+    return rate;
 }

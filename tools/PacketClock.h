@@ -17,6 +17,15 @@ public:
     // as they are.
     void stamp(AVPacket *packet, const AVStream *stream);
 
+    // A frame rate above this is a broken header, not a picture: no camera or encoder makes more than
+    // a thousand frames a second, and at the clock's whole microseconds the frames would fall together.
+    static constexpr int kMaxFrameRate = 1000;
+    // The rate a stream is timed at when its own is out of bounds: what the raw H.264 reader gives a
+    // stream that declares none.
+    static constexpr AVRational kFallbackRate{25, 1};
+    // The stream's real frame rate, or kFallbackRate when that is above kMaxFrameRate.
+    static AVRational usableRate(const AVStream *stream);
+
 private:
     int count = 0;
 };

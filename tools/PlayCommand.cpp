@@ -1,6 +1,7 @@
 #include "PlayCommand.h"
 
 #include "media/FFmpegThread.h"
+#include "tools/ArgumentPath.h"
 #include "tools/ToolCommandLine.h"
 
 #include <QCommandLineParser>
@@ -40,12 +41,15 @@ int run(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Plays URL (a file or a stream) without a window until it ends or for N seconds, then prints the "
-        "frames delivered, the seconds of audio written and whether the audio output started.");
+        "Plays URL (a file, a FIFO or a stream) without a window until it ends or for N seconds, then prints "
+        "the frames delivered, the seconds of audio written and whether the audio output started. A file "
+        "without sound plays at its own pace, as in a viewer, unless --fast is given. Exits 1 when nothing "
+        "was played: no picture from an input with video, or no sound with --audio.");
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption audio("audio", "Play the sound on the default audio output.");
-    const QCommandLineOption seconds("seconds", "Stop after N seconds.", "N");
-    parser.addOptions({audio, seconds});
+    const QCommandLineOption seconds("seconds", "Stop after N seconds (0.001 to 86400).", "N");
+    const QCommandLineOption fast("fast", "Decode as fast as possible instead of at the file's own pace.");
+    parser.addOptions({audio, seconds, fast});
     parser.addPositionalArgument("play", QString(), "play");
     parser.addPositionalArgument("URL", "The input to play.");
     if (!parser.parse(QStringList{QCoreApplication::applicationName(), "play"} + arguments))
@@ -57,20 +61,26 @@ int run(const QStringList &arguments)
     const QStringList positionals = parser.positionalArguments().mid(1);
     if (positionals.size() != 1 || positionals.first().isEmpty())
         return fail("one URL expected; see tarn-tool play --help", BadUsage);
-    const QString url = positionals.first();
-    int limitMs = 0;
+    QString url = positionals.first();
+    qint64 limitMs = 0;
     if (parser.isSet(seconds)) {
-        bool ok = false;
-        const double value = parser.value(seconds).toDouble(&ok);
-        if (!ok || value <= 0 || value > 86400)
-            return fail("--seconds wants a number of seconds above 0, not '" + parser.value(seconds) + "'",
+        limitMs = ToolCommandLine::milliseconds(parser.value(seconds), 1, 86400 * 1000LL);
+        if (limitMs < 0)
+            return fail("--seconds takes a number of seconds from 0.001 to 86400, not '" +
+                            parser.value(seconds) + "'",
                         BadUsage);
-        limitMs = int(value * 1000);
     }
-    // A plain path must name a file; anything with a scheme or a device prefix goes to the player as is.
+    // A plain path must name a file (or a FIFO); anything with a scheme or a device prefix goes to the
+    // player as is.
+    ArgumentPath path(url);
     if (!url.contains(QLatin1String("://")) && !url.startsWith(QLatin1String("video=")) &&
-        !url.startsWith(QLatin1String("/dev/")) && !QFileInfo(url).isFile())
-        return fail("no such file: " + url);
+        !url.startsWith(QLatin1String("/dev/"))) {
+        if (const QString reason = path.notAFileReason(true); !reason.isEmpty())
+            return fail(reason);
+        url = path.openName();
+        if (url.isEmpty())
+            return fail("cannot read " + path.display());
+    }
 
     ToolPlayer player;
     std::atomic<qint64> frames{0};
@@ -86,23 +96,37 @@ int run(const QStringList &arguments)
         [&outputStarted](int, bool) { outputStarted = true; }, Qt::DirectConnection);
     QObject::connect(&player, &FFmpegThread::receivePlayError, &loop, [&openFailed] { openFailed = true; });
     QObject::connect(&player, &FFmpegThread::receivePlayFinsh, &loop, &QEventLoop::quit);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &player, &FFmpegThread::stop);
     if (limitMs > 0)
-        QTimer::singleShot(limitMs, &player, &FFmpegThread::stop);
+        limit.start(int(limitMs));
 
     player.setUrl(url);
     player.setPlayAudio(parser.isSet(audio));
+    player.setPaceVideo(!parser.isSet(fast));
     player.play();
     player.start();
     loop.exec();
     player.wait();
-    if (openFailed)
-        return fail("cannot open " + url);
+    const QString shown = path.display();
+    if (openFailed) {
+        const QString reason = player.openFailure();
+        return fail("cannot open " + shown + (reason.isEmpty() ? QString() : ": " + reason));
+    }
 
     QTextStream(stdout) << "frames delivered " << frames.load() << '\n'
                         << "audio seconds written " << QString::number(player.audioSecondsWritten(), 'f', 3)
                         << '\n'
                         << "audio output started " << (outputStarted ? "yes" : "no") << '\n'
                         << Qt::flush;
+    if (player.hasVideo() && frames == 0)
+        return fail("no picture decoded from " + shown);
+    if (parser.isSet(audio) && player.hasAudio() && !outputStarted)
+        return fail("the audio output took none of the sound of " + shown);
+    if (!player.hasVideo() && !(parser.isSet(audio) && player.hasAudio()))
+        return fail(player.hasAudio() ? "no picture in " + shown + "; --audio plays its sound"
+                                      : "neither picture nor sound in " + shown);
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "ToolCommandLine.h"
 
+#include "ArgumentPath.h"
 #include "FFmpegTool.h"
 #include "PlayCommand.h"
 #include "RecordCommand.h"
@@ -10,6 +11,8 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTextStream>
+
+#include <cmath>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -61,13 +64,20 @@ int merge(const QStringList &arguments)
     if (const int done = parseCommand(parser, "merge", arguments, {"H264", "AAC", "MP4"}); done >= 0)
         return done;
     const QStringList files = parser.positionalArguments().mid(1);
-    const QString &h264 = files.at(0), &aac = files.at(1), &mp4 = files.at(2);
-    for (const QString &input : {h264, aac}) {
-        if (!(input.isEmpty() && &input != &h264) && !QFileInfo(input).isFile())
-            return fail("merge: no such file: " + input);
+    ArgumentPath h264(files.at(0)), aac(files.at(1));
+    const QString &mp4 = files.at(2);
+    for (const ArgumentPath *input : {&h264, &aac}) {
+        if (input == &aac && input->display().isEmpty())
+            continue;
+        if (const QString reason = input->notAFileReason(false); !reason.isEmpty())
+            return fail("merge: " + reason);
     }
     if (mp4.isEmpty())
         return fail("merge: no MP4 file named");
+    const QString h264Name = h264.openName();
+    const QString aacName = aac.display().isEmpty() ? QString() : aac.openName();
+    if (h264Name.isEmpty() || (!aac.display().isEmpty() && aacName.isEmpty()))
+        return fail("merge: cannot read " + (h264Name.isEmpty() ? h264 : aac).display());
 
     FFmpegTool tool;
     bool ok = false;
@@ -76,9 +86,26 @@ int merge(const QStringList &arguments)
         ok = merged;
         failure = message;
     });
-    tool.h264ToMp4ByCode(h264, aac, mp4);
-    return ok ? 0
-              : fail("merge failed: " + (failure.isEmpty() ? QStringLiteral("nothing written") : failure));
+    tool.h264ToMp4ByCode(h264Name, aacName, mp4);
+    if (!ok)
+        return fail("merge failed: " + (failure.isEmpty() ? QStringLiteral("nothing written") : failure));
+    const FFmpegTool::MergeCounts counts = tool.lastMerge();
+    if (!counts.note.isEmpty())
+        QTextStream(stderr) << "tarn-tool: merge: " << counts.note << '\n';
+    if (!aacName.isEmpty() && counts.audioPackets == 0 && counts.audioLeft == 0)
+        return fail("merge: no sound taken from " + aac.display() +
+                    (counts.audioStream ? QStringLiteral(" (it holds no packets)")
+                                        : QStringLiteral(" (no AAC stream in it)")));
+    out() << QStringLiteral("wrote %1 video and %2 audio packets to %3")
+                 .arg(counts.videoPackets)
+                 .arg(counts.audioPackets)
+                 .arg(mp4);
+    if (counts.audioLeft > 0)
+        out() << QStringLiteral("; %1 audio packets after the end of the video were not written (the merge "
+                                "ends with the input whose turn it is)")
+                     .arg(counts.audioLeft);
+    out() << '\n' << Qt::flush;
+    return 0;
 }
 
 int info(const QStringList &arguments)
@@ -89,9 +116,10 @@ int info(const QStringList &arguments)
     parser.addOption(json);
     if (const int done = parseCommand(parser, "info", arguments, {"FILE"}); done >= 0)
         return done;
-    const QString file = parser.positionalArguments().at(1);
-    if (!QFileInfo(file).isFile())
-        return fail("info: no such file: " + file);
+    ArgumentPath path(parser.positionalArguments().at(1));
+    if (const QString reason = path.notAFileReason(false); !reason.isEmpty())
+        return fail("info: " + reason);
+    const QString file = path.openName();
 
     FFmpegTool tool;
     QEventLoop loop;
@@ -140,6 +168,17 @@ QString commandList()
 } // namespace
 
 namespace ToolCommandLine {
+
+qint64 milliseconds(const QString &seconds, qint64 minimumMs, qint64 maximumMs)
+{
+    bool ok = false;
+    const double value = seconds.trimmed().toDouble(&ok);
+    // Compared as doubles first: NaN fails every comparison, and nothing huge reaches the conversion.
+    if (!ok || !(value * 1000 >= double(minimumMs) - 0.5 && value * 1000 <= double(maximumMs) + 0.5))
+        return -1;
+    const qint64 ms = qint64(std::llround(value * 1000));
+    return ms >= minimumMs && ms <= maximumMs ? ms : -1;
+}
 
 int fail(const QString &line, int code)
 {

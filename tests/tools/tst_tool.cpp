@@ -14,7 +14,10 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 QByteArray output(const QString &program, const QStringList &arguments)
@@ -87,6 +90,11 @@ private slots:
         // Raw H.264 as a camera writes it: 25 fps, no B-frames, no timestamps in the stream.
         QVERIFY(make("-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 -c:v libx264 -bf 0 -g 25 "
                      "-pix_fmt yuv420p -f h264 v.h264"));
+        // The same with a header that claims 1,200,000 frames a second.
+        QVERIFY(make("-i v.h264 -c copy -bsf:v h264_metadata=tick_rate=2400000 -f h264 fast.h264"));
+        // 426 pixels wide: the scaler writes past the end of such rows.
+        QVERIFY(make("-f lavfi -i testsrc2=size=426x240:rate=25:duration=1 -c:v libx264 -pix_fmt yuv420p "
+                     "w426.mp4"));
         QVERIFY(make("-f lavfi -i sine=duration=1.5 -c:a aac -f adts short.aac"));
         QVERIFY(make("-f lavfi -i sine=duration=4 -c:a aac -f adts long.aac"));
         QVERIFY(make("-f lavfi -i testsrc2=size=320x240:rate=25:duration=3 -f lavfi -i sine=duration=3 "
@@ -95,6 +103,20 @@ private slots:
         QVERIFY(make("-i source.mp4 -map 0:a -c copy -f adts back.aac"));
         // Audio whose timestamps jump back half-way: the muxer refuses the first packet after the jump.
         QVERIFY(make("-f lavfi -i sine=duration=1 -c:a aac -muxdelay 0 -muxpreload 0 -f mpegts once.ts"));
+        // A picture stream whose every packet is zeros: it opens, and nothing decodes.
+        QFile clean(path("w426.mp4")), zeroed(path("zeroed.mp4"));
+        QVERIFY(clean.open(QIODevice::ReadOnly) && zeroed.open(QIODevice::WriteOnly));
+        QByteArray movie = clean.readAll();
+        const int mdat = movie.indexOf("mdat");
+        const int boxSize = qFromBigEndian<qint32>(movie.constData() + mdat - 4);
+        movie.replace(mdat + 4, boxSize - 8, QByteArray(boxSize - 8, '\0'));
+        zeroed.write(movie);
+        // A name in Latin-1, as a file from another system has it: not UTF-8.
+        QVERIFY(QFile::copy(path("w426.mp4"), path("latin.mp4")));
+        QCOMPARE(::rename(QFile::encodeName(path("latin.mp4")).constData(),
+                          (QFile::encodeName(dir.path()) + "/latin-\xe9.mp4").constData()),
+                 0);
+        QCOMPARE(mkfifo(QFile::encodeName(path("idle.fifo")).constData(), 0600), 0);
         QFile once(path("once.ts")), twice(path("twice.ts"));
         QVERIFY(once.open(QIODevice::ReadOnly) && twice.open(QIODevice::WriteOnly));
         const QByteArray bytes = once.readAll();
@@ -117,6 +139,8 @@ private slots:
         row("AAC path names no file", "v.h264", "missing.aac", "b.mp4", "", 50);
         row("audio shorter than video", "v.h264", "short.aac", "c.mp4", "", 39);
         row("audio longer than video", "v.h264", "long.aac", "d.mp4", "", 50);
+        // A rate no camera or encoder makes is timed as a stream without one: 25 fps, sound kept.
+        row("rate above any camera", "fast.h264", "long.aac", "k.mp4", "", 50);
         // Raw streams cut from one MP4 by the ffmpeg CLI come back together in sync.
         row("round trip", "back.h264", "back.aac", "e.mp4", "", 75);
         // Failures: with nothing done, nothing is logged.
@@ -271,7 +295,19 @@ private slots:
         row("play for no time", "play|--seconds|0|v.h264", 2, "", "--seconds");
         row("play a missing file", "play|none.mp4", 1, "", "none.mp4");
         row("play what does not open", "play|rtsp://127.0.0.1:1/none", 1, "", "cannot open rtsp://");
-        row("play", "play|v.h264", 0, "frames delivered 50\n", "");
+        row("play", "play|--fast|v.h264", 0, "frames delivered 50\n", "");
+        row("play 426 wide", "play|--fast|w426.mp4", 0, "frames delivered 25\n", "");
+        row("play at the file's pace", "play|w426.mp4|--seconds|0.5", 0, "frames delivered 1", "");
+        row("play, nothing decodes", "play|--fast|zeroed.mp4", 1, "frames delivered 0", "no picture decoded");
+        row("play sound alone", "play|short.aac", 1, "", "--audio plays its sound");
+        row("play a directory", "play|.", 1, "", ". is a directory");
+        row("play a FIFO nobody writes", "play|idle.fifo|--seconds|0.5", 1, "", "no writer");
+        row("play a name in another encoding", "play|--fast|LATIN", 0, "frames delivered 25\n", "");
+        row("play seconds NaN", "play|--seconds|nan|v.h264", 2, "", "0.001 to 86400");
+        row("play seconds below 1 ms", "play|--seconds|0.0001|v.h264", 2, "", "0.001 to 86400");
+        row("play seconds too many", "play|--seconds|1e12|v.h264", 2, "", "0.001 to 86400");
+        row("merge, sound after the video", "merge|v.h264|long.aac|l.mp4", 0, "were not written", "");
+        row("merge, no sound in AAC", "merge|v.h264|v.h264|n.mp4", 1, "", "no sound taken from");
         row("record help", "record|--help", 0, "URL DIR", "");
         row("record unreachable", "record|rtsp://127.0.0.1:1/none|rec", 1, "",
             "cannot open rtsp://127.0.0.1:1/none");
@@ -287,13 +323,26 @@ private slots:
         QFETCH(QString, error);
         QProcess tool;
         tool.setWorkingDirectory(dir.path());
+        QStringList given = arguments.isEmpty() ? QStringList() : arguments.split('|');
+        // The Latin-1 name, given in the system's bytes under a UTF-8 locale.
+        if (given.contains("LATIN")) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("LC_ALL", "C.UTF-8");
+            tool.setProcessEnvironment(environment);
+            tool.setProgram("/bin/sh");
+            given = QStringList{"-c", "exec \"$0\" \"$@\" \"$(printf 'latin-\\351.mp4')\"",
+                                qEnvironmentVariable("TARN_BINARY_DIR") + "/bin/tarn-tool"} +
+                    given.mid(0, given.size() - 1);
+        }
         if (QTest::currentDataTag() == QByteArray("info without ffprobe")) {
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert("PATH", dir.path());
             tool.setProcessEnvironment(environment);
         }
-        tool.start(qEnvironmentVariable("TARN_BINARY_DIR") + "/bin/tarn-tool",
-                   arguments.isEmpty() ? QStringList() : arguments.split('|'));
+        if (tool.program().isEmpty())
+            tool.setProgram(qEnvironmentVariable("TARN_BINARY_DIR") + "/bin/tarn-tool");
+        tool.setArguments(given);
+        tool.start();
         QVERIFY(tool.waitForFinished(30000));
         const QString stdOut = QString::fromUtf8(tool.readAllStandardOutput());
         const QString stdErr = QString::fromUtf8(tool.readAllStandardError());

@@ -8,6 +8,10 @@
 
 #include <algorithm>
 
+namespace {
+std::atomic<bool> opened{false};
+} // namespace
+
 AudioOutput::AudioOutput() = default;
 
 AudioOutput::~AudioOutput()
@@ -31,6 +35,7 @@ bool AudioOutput::open(int sampleRate, int sampleSize, int channelCount)
     if (info.isNull() || !info.isFormatSupported(format))
         return false;
 
+    ::opened = true;
     output = std::make_unique<QAudioOutput>(info, format);
     output->setBufferSize(kBufferBytes);
     output->setVolume(1.0);
@@ -43,6 +48,11 @@ bool AudioOutput::open(int sampleRate, int sampleSize, int channelCount)
     pending.clear();
     pending.reserve(bytesPerSecond / 1000 * kPendingMs);
     return true;
+}
+
+bool AudioOutput::everOpened()
+{
+    return ::opened;
 }
 
 int AudioOutput::preferredRate()

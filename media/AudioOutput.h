@@ -40,6 +40,8 @@ public:
     bool open(int sampleRate, int sampleSize, int channelCount);
     // The sampling rate the default device prefers; 0 when there is no device.
     static int preferredRate();
+    // An output was opened in this process: Qt's sound backend runs a thread of its own from then on.
+    static bool everOpened();
     // Stops playback and releases the Qt output and its device. The counters stay until the next open().
     void close();
     bool isOpen() const { return device != nullptr; }

@@ -61,7 +61,10 @@ const AVStream *oversizedPicture(const AVFormatContext *input)
 
 InputSession::InputSession(const std::atomic<bool> &stopped) : stopped(stopped), device(stopped) {}
 
-InputSession::~InputSession() = default;
+InputSession::~InputSession()
+{
+    close();
+}
 
 bool InputSession::open(const Request &req, av::DictionaryPtr &options)
 {
@@ -83,15 +86,22 @@ bool InputSession::open(const Request &req, av::DictionaryPtr &options)
     openStart = av_gettime_relative();
     lastTime = openStart.load();
 
-    // Opening a FIFO blocks in the kernel until a writer comes, where no interrupt callback reaches.
-    FifoReader fifo;
-    if (!waitForFifoWriter(fifo))
-        return false;
     if (request.device)
         device.beforeOpen(request.openUrl);
     qCDebug(lcMedia) << "Ready avformat_open_input " << stopped.load() << DATETIMEMS;
-    const int opened = avformat_open_input(av::out(formatCtx), request.openUrl.constData(), request.format,
-                                           av::out(options));
+    // Opening a FIFO blocks in the kernel until a writer comes, where no interrupt callback reaches,
+    // and again if that writer has gone by the time FFmpeg opens it. So the session opens it itself,
+    // waits for a writer, and FFmpeg reads the descriptor ("pipe:N"); it stays non-blocking, so that a
+    // silent writer leaves each read to the interrupt callback too.
+    QByteArray openUrl = request.openUrl;
+    if (!waitForFifoWriter()) {
+        openFinished = true;
+        return false;
+    }
+    if (fifoDescriptor >= 0)
+        openUrl = "pipe:" + QByteArray::number(fifoDescriptor);
+    const int opened =
+        avformat_open_input(av::out(formatCtx), openUrl.constData(), request.format, av::out(options));
     openFinished = true;
     if (opened < 0) {
         qCDebug(lcMedia) << TIMEMS << request.fileFlag << "open input error" << media::errorText(opened)
@@ -133,25 +143,19 @@ bool InputSession::open(const Request &req, av::DictionaryPtr &options)
     return true;
 }
 
-InputSession::FifoReader::~FifoReader()
-{
-    if (descriptor >= 0)
-        ::close(descriptor);
-}
-
-bool InputSession::waitForFifoWriter(FifoReader &fifo)
+bool InputSession::waitForFifoWriter()
 {
     const QByteArray path = fifoPath(request.openUrl);
     if (path.isEmpty())
         return true;
     // A reader that does not wait: open at once. A writer that has opened the other end makes it
     // readable (data) or hung up (gone again); until then the wait answers stop and the open time-out.
-    fifo.descriptor = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fifo.descriptor < 0) {
+    fifoDescriptor = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fifoDescriptor < 0) {
         failureText = QString::fromLocal8Bit(strerror(errno));
         return false;
     }
-    pollfd wanted{fifo.descriptor, POLLIN, 0};
+    pollfd wanted{fifoDescriptor, POLLIN, 0};
     while (!stopped) {
         if (interruptDecision(av_gettime_relative())) {
             failureText =
@@ -161,7 +165,7 @@ bool InputSession::waitForFifoWriter(FifoReader &fifo)
         }
         const int ready = ::poll(&wanted, 1, kFifoPollMs);
         if (ready > 0 && (wanted.revents & POLLIN))
-            return true; // the writer is there: FFmpeg's own open returns at once
+            return true;
         if (ready > 0 && (wanted.revents & POLLHUP)) {
             failureText = QStringLiteral("the FIFO's writer closed it without writing");
             return false;
@@ -184,6 +188,10 @@ bool InputSession::refuseOversized()
 void InputSession::close()
 {
     formatCtx.reset();
+    // FFmpeg's pipe protocol leaves the descriptor to its owner.
+    if (fifoDescriptor >= 0)
+        ::close(fifoDescriptor);
+    fifoDescriptor = -1;
     device.reset();
     probing = false;
 }

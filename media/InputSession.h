@@ -78,20 +78,15 @@ public:
     int deviceDescriptor() const { return device.descriptor(); }
 
 private:
-    // A descriptor on a FIFO's read end, held while FFmpeg opens the FIFO.
-    struct FifoReader
-    {
-        ~FifoReader();
-        int descriptor = -1;
-    };
     // True, with the reason kept, when a picture stream declares a size above the pixel limit.
     bool refuseOversized();
-    // When the input is a local FIFO: waits until a writer has opened it, answering stop and the open
-    // time-out. False (reason kept) when none came.
-    bool waitForFifoWriter(FifoReader &fifo);
+    // When the input is a local FIFO: opens its read end (fifoDescriptor) and waits until a writer has
+    // opened it, answering stop and the open time-out. False (reason kept) when none came.
+    bool waitForFifoWriter();
 
     const std::atomic<bool> &stopped;
     QString failureText;
+    int fifoDescriptor = -1;
     Request request;
     av::InputContextPtr formatCtx;
     // Phase of the interrupt callback: opening (openFinished false), reading stream information

@@ -116,6 +116,11 @@ private slots:
         QCOMPARE(::rename(QFile::encodeName(path("latin.mp4")).constData(),
                           (QFile::encodeName(dir.path()) + "/latin-\xe9.mp4").constData()),
                  0);
+        // A stream that declares 16,000 x 16,000 pixels.
+        QFile huge(path("huge.y4m"));
+        QVERIFY(huge.open(QIODevice::WriteOnly));
+        huge.write("YUV4MPEG2 W16000 H16000 F25:1 C420jpeg\nFRAME\n" + QByteArray(4096, '\x80'));
+        huge.close();
         QCOMPARE(mkfifo(QFile::encodeName(path("idle.fifo")).constData(), 0600), 0);
         QFile once(path("once.ts")), twice(path("twice.ts"));
         QVERIFY(once.open(QIODevice::ReadOnly) && twice.open(QIODevice::WriteOnly));
@@ -299,6 +304,7 @@ private slots:
         row("play 426 wide", "play|--fast|w426.mp4", 0, "frames delivered 25\n", "");
         row("play at the file's pace", "play|w426.mp4|--seconds|0.5", 0, "frames delivered 1", "");
         row("play, nothing decodes", "play|--fast|zeroed.mp4", 1, "frames delivered 0", "no picture decoded");
+        row("play a picture above the limit", "play|--fast|huge.y4m", 1, "", "above the limit");
         row("play sound alone", "play|short.aac", 1, "", "--audio plays its sound");
         row("play a directory", "play|.", 1, "", ". is a directory");
         row("play a FIFO nobody writes", "play|idle.fifo|--seconds|0.5", 1, "", "no writer");

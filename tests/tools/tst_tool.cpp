@@ -276,7 +276,7 @@ private slots:
     {
         QTest::addColumn<QString>("arguments"); // separated by '|'
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("out");   // standard output contains this
+        QTest::addColumn<QString>("out");   // standard output matches this (a regular expression)
         QTest::addColumn<QString>("error"); // the one line on standard error contains this; empty: none
         const auto row = [](const char *tag, const char *arguments, int exitCode, const char *out,
                             const char *error) {
@@ -302,7 +302,8 @@ private slots:
         row("play what does not open", "play|rtsp://127.0.0.1:1/none", 1, "", "cannot open rtsp://");
         row("play", "play|--fast|v.h264", 0, "frames delivered 50\n", "");
         row("play 426 wide", "play|--fast|w426.mp4", 0, "frames delivered 25\n", "");
-        row("play at the file's pace", "play|w426.mp4|--seconds|0.5", 0, "frames delivered 1", "");
+        // Half a second of a one-second file: never all 25 frames.
+        row("play at the file's pace", "play|w426.mp4|--seconds|0.5", 0, "frames delivered (1?[0-9])\n", "");
         row("play, nothing decodes", "play|--fast|zeroed.mp4", 1, "frames delivered 0", "no picture decoded");
         row("play a picture above the limit", "play|--fast|huge.y4m", 1, "", "above the limit");
         row("play sound alone", "play|short.aac", 1, "", "--audio plays its sound");
@@ -354,7 +355,7 @@ private slots:
         const QString stdErr = QString::fromUtf8(tool.readAllStandardError());
         QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
         QCOMPARE(tool.exitCode(), exitCode);
-        QVERIFY2(stdOut.contains(out), qPrintable(stdOut));
+        QVERIFY2(stdOut.contains(QRegularExpression(out)), qPrintable(stdOut));
         if (error.isEmpty()) {
             QCOMPARE(stdErr, QString());
         } else {

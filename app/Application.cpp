@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/QmlTypes.h"
 #include "presentation/FameProvider.h"
+#include "presentation/RenderRoad.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -100,6 +101,7 @@ int runApplication(int argc, char *argv[], const char *summary)
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QGuiApplication app(argc, argv);
+    frameProvider->setRenderRoad(RenderRoad::name(RenderRoad::choose(viewerRenderChoice(app.arguments()))));
     QQmlApplicationEngine engine;
 
     registerQmlTypes();

@@ -29,6 +29,8 @@ constexpr QtOption kQtOptions[] = {
     {"testability", false},
 };
 
+const QStringList kRenderRoads{QStringLiteral("auto"), QStringLiteral("opengl"), QStringLiteral("software")};
+
 // TEXT broken into lines of at most WIDTH characters at spaces.
 QString wrapped(const QString &text, int width = 78)
 {
@@ -57,6 +59,13 @@ void configure(QCommandLineParser &parser, const QString &summary)
     parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help"), QStringLiteral("?")},
                                         QStringLiteral("Displays this help and exits.")));
     parser.addVersionOption();
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("render"),
+        QStringLiteral("How the window draws: opengl (VideoOutput, for a GPU), software (Qt Quick's "
+                       "software renderer, cheaper where OpenGL is a software rasteriser such as "
+                       "llvmpipe), or auto (the default: software where OpenGL is a software rasteriser "
+                       "or missing, else opengl; QT_QUICK_BACKEND=software also chooses software)."),
+        QStringLiteral("road"), QStringLiteral("auto")));
     for (const QtOption &qt : kQtOptions) {
         QCommandLineOption option(QString::fromLatin1(qt.name));
         if (qt.takesValue)
@@ -77,6 +86,8 @@ enum class Outcome
 Outcome outcome(QCommandLineParser &parser, const QStringList &arguments)
 {
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty())
+        return Outcome::Error;
+    if (!kRenderRoads.contains(parser.value(QStringLiteral("render"))))
         return Outcome::Error;
     if (parser.isSet(QStringLiteral("help")))
         return Outcome::Help;
@@ -99,6 +110,10 @@ QString describeError(const QCommandLineParser &parser, const QStringList &argum
         }
         return QStringLiteral("unknown option '%1'").arg(name);
     }
+    if (parser.isSet(QStringLiteral("render")) &&
+        !kRenderRoads.contains(parser.value(QStringLiteral("render"))))
+        return QStringLiteral("--render takes auto, opengl or software, not '%1'")
+            .arg(parser.value(QStringLiteral("render")));
     if (!parser.errorText().isEmpty()) {
         QString error = parser.errorText();
         if (error.endsWith(QLatin1Char('.')))
@@ -120,7 +135,17 @@ QString environmentHelp()
         "                    and default (everything else). Examples:\n"
         "                      QT_LOGGING_RULES='*.debug=false'        quiet: warnings only\n"
         "                      QT_LOGGING_RULES='tarn.camera.debug=true' the camera session in detail\n"
-        "  QT_QPA_PLATFORM   The display platform, e.g. xcb, wayland or offscreen.");
+        "  QT_QPA_PLATFORM   The display platform, e.g. xcb, wayland or offscreen.\n"
+        "  QT_QUICK_BACKEND  software: draw with Qt Quick's software renderer (as --render software).");
+}
+
+QString viewerRenderChoice(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    configure(parser, QString());
+    if (outcome(parser, arguments) != Outcome::Run)
+        return QStringLiteral("auto");
+    return parser.value(QStringLiteral("render"));
 }
 
 bool viewerCommandLineNeedsAnswer(const QStringList &arguments)

@@ -3,8 +3,8 @@
 #include <QString>
 #include <QStringList>
 
-// The viewer's command line. Besides --help and --version it takes no options of its own, but it lets
-// through the options that QGuiApplication and its platform plugin take (-platform, -display, -geometry,
+// The viewer's command line. Besides --help, --version and --render it takes no options of its own, but it
+// lets through the options that QGuiApplication and its platform plugin take (-platform, -display, -geometry,
 // -style, ...), so they keep working.
 struct ViewerCommandLine
 {
@@ -32,6 +32,9 @@ QStringList viewerArguments(int argc, char *argv[]);
 // Answers --help, --version and a command line that is not understood, without a display: a plain
 // QCoreApplication is made for the parser. Returns the exit code.
 int answerViewerCommandLine(int argc, char *argv[], const char *summary);
+
+// The --render choice of ARGUMENTS ("software", "opengl"), or "auto" when none is given.
+QString viewerRenderChoice(const QStringList &arguments);
 
 // Whether ARGUMENTS ask for anything but Run; usable before any application object exists.
 bool viewerCommandLineNeedsAnswer(const QStringList &arguments);

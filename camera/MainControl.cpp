@@ -183,7 +183,7 @@ void MainControl::slotCheckFrame()
 void MainControl::updateImage(const QImage &image)
 {
     noFrameCount = 0;
-    frameProvider->onNewVideoContentReceived(QVideoFrame(image));
+    frameProvider->presentImage(image);
 }
 
 void MainControl::playStart() {}

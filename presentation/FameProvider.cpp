@@ -52,3 +52,22 @@ void FameProvider::onNewVideoContentReceived(const QVideoFrame &frame)
     if (surface)
         surface->present(frame);
 }
+
+void FameProvider::presentImage(const QImage &image)
+{
+    if (surface)
+        surface->present(QVideoFrame(image));
+    if (imageConsumers > 0) {
+        latest = image;
+        emit imagePresented();
+    }
+}
+
+void FameProvider::setImageConsumer(bool present)
+{
+    imageConsumers += present ? 1 : -1;
+    if (imageConsumers <= 0) {
+        imageConsumers = 0;
+        latest = QImage();
+    }
+}

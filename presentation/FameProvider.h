@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractVideoSurface>
+#include <QImage>
 #include <QObject>
 #include <QVideoFrame>
 #include <QVideoSurfaceFormat>
@@ -12,6 +13,9 @@ class FameProvider : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(QAbstractVideoSurface *videoSurface READ videoSurface WRITE setVideoSurface)
+    // How the window shows the picture: "opengl" (VideoOutput, the default) or "software" (the software
+    // renderer's item). Set once before the window is made.
+    Q_PROPERTY(QString renderRoad READ renderRoad CONSTANT)
 
 public:
     explicit FameProvider(QObject *parent = nullptr);
@@ -19,9 +23,21 @@ public:
     QAbstractVideoSurface *videoSurface() const;
     void setVideoSurface(QAbstractVideoSurface *surface);
 
+    // An image for whichever presentation the window uses: the surface gets it as a video frame, as
+    // through onNewVideoContentReceived, and an image consumer (the software renderer's item) finds it
+    // in latestImage() when imagePresented comes. Nothing is copied.
+    void presentImage(const QImage &image);
+    // The software item announces itself: only then is the latest image kept.
+    void setImageConsumer(bool present);
+    QImage latestImage() const { return latest; }
+    QString renderRoad() const { return road; }
+    void setRenderRoad(const QString &value) { road = value; }
+
 signals:
     void newFormat(int, int);
     void newFrameAvailable(const QVideoFrame &frame);
+    // presentImage() has a new latestImage().
+    void imagePresented();
 
 public slots:
     void setFormat(int width, int heigth);
@@ -30,4 +46,7 @@ public slots:
 private:
     QAbstractVideoSurface *surface = nullptr;
     QVideoSurfaceFormat format;
+    QString road = QStringLiteral("opengl");
+    int imageConsumers = 0;
+    QImage latest;
 };

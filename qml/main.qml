@@ -81,13 +81,22 @@ Window {
         anchors.bottom: parent.bottom
         color: "#000000"
 
+        // The OpenGL road; where the window renders in software (no GPU), VideoOutput draws nothing
+        // and the pane below shows the picture instead.
         VideoOutput {
             id: idVideoOutput
             objectName: "idVideoOutput"
             anchors.fill: parent
             fillMode: VideoOutput.Stretch
-            visible: true
-            source: frameProvider
+            visible: frameProvider.renderRoad !== "software"
+            source: visible ? frameProvider : null
+        }
+
+        Loader {
+            objectName: "idSoftwareVideoLoader"
+            anchors.fill: parent
+            active: frameProvider.renderRoad === "software"
+            source: "qrc:/SoftwareVideoPane.qml"
         }
     }
 

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+// How the window shows the picture. With a GPU, Qt Quick renders through OpenGL and VideoOutput shows
+// the picture. Where OpenGL is only a software rasteriser (llvmpipe, softpipe, swrast: virtual
+// machines, remote desktops, small boxes, CI) or missing, drawing the whole scene through it every
+// frame costs about nine tenths of the viewer's CPU: there the window renders with Qt Quick's software
+// renderer and SoftwareVideoItem shows the picture.
+class RenderRoad
+{
+public:
+    enum Road
+    {
+        OpenGL,
+        Software,
+    };
+
+    // Chooses once, after the QGuiApplication and before the first window: requested is "opengl",
+    // "software" or "auto"/empty (then QT_QUICK_BACKEND, then the OpenGL renderer decide). Sets the
+    // scene graph's backend to match and logs the choice with its reason (tarn.presentation).
+    static Road choose(const QString &requested);
+    // The road's name as the window reads it: "opengl" or "software".
+    static QString name(Road road)
+    {
+        return road == Software ? QStringLiteral("software") : QStringLiteral("opengl");
+    }
+    // The renderer string of the default OpenGL context; empty when none can be made.
+    static QString openGLRenderer();
+    // A renderer string that names a software rasteriser.
+    static bool isSoftwareRasteriser(const QString &renderer);
+};

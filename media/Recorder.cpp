@@ -169,12 +169,6 @@ bool Recorder::isOpen() const
     return outputCtx || videoFile.isOpen();
 }
 
-bool Recorder::hasFailed() const
-{
-    QMutexLocker locker(&mutex);
-    return failed;
-}
-
 qint64 Recorder::skippedAudioPackets() const
 {
     QMutexLocker locker(&mutex);

@@ -70,8 +70,6 @@ public:
     int saveInterval() const;
     QString fileName() const;
     bool isOpen() const;
-    // A write failed since the last attach: the recording has stopped.
-    bool hasFailed() const;
     // Audio packets left out of the raw AAC file since the last attach (too long for an ADTS header).
     qint64 skippedAudioPackets() const;
     // initSaveFileName: a new file name under today's directory, which is made if missing.

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -314,20 +315,14 @@ private slots:
         QTemporaryDir scratch;
         const QString dir = scratch.filePath("rec");
         QVERIFY(QDir().mkpath(dir));
-        struct Unmount
-        {
-            QString dir;
-            ~Unmount()
-            {
-                if (!dir.isEmpty())
-                    QProcess::execute("umount", {dir});
-            }
-        } unmount;
-        if (fullDisk) {
-            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=96k", "tmpfs", dir}) != 0)
-                QSKIP("cannot mount a tmpfs here (it takes root)");
-            unmount.dir = dir;
-        }
+        const bool mounted =
+            fullDisk && QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=96k", "tmpfs", dir}) == 0;
+        const auto unmount = qScopeGuard([&] {
+            if (mounted)
+                QProcess::execute("umount", {dir});
+        });
+        if (fullDisk && !mounted)
+            QSKIP("cannot mount a tmpfs here (it takes root)");
         QProcess tool;
         tool.start(qEnvironmentVariable("TARN_BINARY_DIR") + "/bin/tarn-tool",
                    QStringList{"record", input == "rtsp" ? rtsp.url() : httpUrl.chopped(3) + "flv", dir} +
@@ -431,7 +426,6 @@ private slots:
     {
         QTest::addColumn<int>("seconds");
         QTest::addColumn<int>("ms");
-        QTest::newRow("a second") << 1 << 1000;
         QTest::newRow("a day") << 86400 << 86400000;
         QTest::newRow("longest that fits") << 2147483 << 2147483000;
         QTest::newRow("a second more") << 2147484 << INT_MAX;

@@ -39,14 +39,17 @@ bool AdtsHeader::configFor(const AVCodecParameters *parameters, Config &config)
     return true;
 }
 
-std::array<uint8_t, 7> AdtsHeader::header(const Config &config, int payloadSize)
+std::optional<std::array<uint8_t, 7>> AdtsHeader::header(const Config &config, int payloadSize)
 {
+    if (payloadSize < 0 || payloadSize > kMaxPayloadSize)
+        return std::nullopt;
     const int length = payloadSize + 7;
-    return {0xFF,
-            0xF1,
-            uint8_t((config.profile << 6) | (config.frequencyIndex << 2) | (config.channels >> 2)),
-            uint8_t(((config.channels & 3) << 6) | ((length >> 11) & 3)),
-            uint8_t((length >> 3) & 0xFF),
-            uint8_t(((length & 7) << 5) | 0x1F),
-            0xFC};
+    return std::array<uint8_t, 7>{
+        0xFF,
+        0xF1,
+        uint8_t((config.profile << 6) | (config.frequencyIndex << 2) | (config.channels >> 2)),
+        uint8_t(((config.channels & 3) << 6) | ((length >> 11) & 3)),
+        uint8_t((length >> 3) & 0xFF),
+        uint8_t(((length & 7) << 5) | 0x1F),
+        0xFC};
 }

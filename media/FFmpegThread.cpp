@@ -12,6 +12,8 @@ extern "C" {
 #include <QMutexLocker>
 #include <QTimer>
 
+#include <limits>
+
 namespace {
 QMutex libMutex;
 bool libInitialised = false;
@@ -35,6 +37,14 @@ FFmpegThread::FFmpegThread(QObject *parent) : QThread(parent), source(stopped)
     saveTimer->setInterval(60000);
     connect(saveTimer, SIGNAL(timeout()), this, SLOT(saveVideo()));
     connect(&recorder, &Recorder::fileClosed, this, &FFmpegThread::saveFileReceive, Qt::DirectConnection);
+    // A failed recording makes no more slices: the timer is stopped on its own thread.
+    connect(
+        &recorder, &Recorder::recordFailed, this,
+        [this](int error, const QString &reason) {
+            QMetaObject::invokeMethod(this, "stopSave", Qt::QueuedConnection);
+            emit saveErrorReceive(error, reason);
+        },
+        Qt::DirectConnection);
 
     initLib();
 
@@ -85,6 +95,12 @@ QString FFmpegThread::openFailure() const
 {
     QMutexLocker locker(&settingsMutex);
     return failureText;
+}
+
+int FFmpegThread::saveTimerInterval(int seconds)
+{
+    const qint64 ms = qint64(seconds) * 1000;
+    return int(qBound<qint64>(1, ms, std::numeric_limits<int>::max()));
 }
 
 PlayerSettings FFmpegThread::currentSettings() const

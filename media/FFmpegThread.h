@@ -97,6 +97,9 @@ protected:
         QMutexLocker locker(&settingsMutex);
         settings.*member = value;
     }
+    // The slice timer's interval for slices of that many seconds: counted in 64 bits and held to what a
+    // QTimer takes (INT_MAX ms, some 24.8 days), so a long slice is never an overflow that turns slicing off.
+    static int saveTimerInterval(int seconds);
     // Settings the open decided that later opens keep.
     void keepOpenDecisions(const PlayerSettings &taken);
     // Player thread, after an open: hands the input's streams and the recording settings to the recorder.
@@ -189,6 +192,10 @@ signals:
     void sigUVCNoFrame();
     // A recording file was closed.
     void saveFileReceive(const QString &fileName);
+    // The recording stopped because a write failed (Recorder::recordFailed): error is the FFmpeg error
+    // code, AVERROR(ENOSPC) for a full disk; reason names the file and the error. No further file is
+    // opened until the next open; the files it closed follow as saveFileReceive.
+    void saveErrorReceive(int error, const QString &reason);
 
 public slots:
     // Recording, from any thread; the recorder locks around each step (see Recorder).
@@ -208,7 +215,7 @@ public slots:
         else
             saveVideoH264(recorder.fileName());
     }
-    void startSave() { saveTimer->start(recorder.saveInterval() * 1000); }
+    void startSave() { saveTimer->start(saveTimerInterval(recorder.saveInterval())); }
     void stopSave()
     {
         closeVideo();

@@ -22,6 +22,12 @@ bool annexbExtradata(const AVCodecParameters *parameters)
     return size >= 4 && data[0] == 0 && data[1] == 0 && (data[2] == 1 || (data[2] == 0 && data[3] == 1));
 }
 
+// A failure as one line: what failed, and FFmpeg's text of the error.
+QString failureLine(const QString &what, int error)
+{
+    return QStringLiteral("%1: %2").arg(what, media::errorText(error));
+}
+
 } // namespace
 
 QDateTime Recorder::noSaveTime()
@@ -66,9 +72,20 @@ void Recorder::attach(const AVStream *video, const AVStream *audio, const Settin
         audioParameters.reset();
         annexb.reset();
         adtsUsable = false;
+        failed = false;
+        skippedAudio = 0;
         if (video) {
             videoParameters.reset(avcodec_parameters_alloc());
-            avcodec_parameters_copy(videoParameters.get(), video->codecpar);
+            const int copied = videoParameters
+                                   ? avcodec_parameters_copy(videoParameters.get(), video->codecpar)
+                                   : AVERROR(ENOMEM);
+            if (copied < 0) {
+                videoParameters.reset();
+                if (settings.saveFile)
+                    failLocked(
+                        closed, copied,
+                        failureLine(QStringLiteral("cannot copy the video stream's parameters"), copied));
+            }
             videoTimeBase = video->time_base;
             frameRate = AVRational{25, 1};
             if (taken.videoFps > 0)
@@ -80,15 +97,24 @@ void Recorder::attach(const AVStream *video, const AVStream *audio, const Settin
                                                                                      : nullptr;
             const AVBitStreamFilter *filter = filterName ? av_bsf_get_by_name(filterName) : nullptr;
             if (filter && av_bsf_alloc(filter, av::out(annexb)) >= 0) {
-                avcodec_parameters_copy(annexb->par_in, video->codecpar);
                 annexb->time_base_in = video->time_base;
-                if (av_bsf_init(annexb.get()) < 0)
+                if (avcodec_parameters_copy(annexb->par_in, video->codecpar) < 0 ||
+                    av_bsf_init(annexb.get()) < 0)
                     annexb.reset();
             }
         }
         if (audio && taken.playAudio) {
             audioParameters.reset(avcodec_parameters_alloc());
-            avcodec_parameters_copy(audioParameters.get(), audio->codecpar);
+            const int copied = audioParameters
+                                   ? avcodec_parameters_copy(audioParameters.get(), audio->codecpar)
+                                   : AVERROR(ENOMEM);
+            if (copied < 0) {
+                audioParameters.reset();
+                if (settings.saveFile)
+                    failLocked(
+                        closed, copied,
+                        failureLine(QStringLiteral("cannot copy the audio stream's parameters"), copied));
+            }
             adtsUsable = AdtsHeader::configFor(audio->codecpar, adts);
             if (!adtsUsable && taken.saveFile && !taken.saveMp4)
                 qCDebug(lcMedia) << TIMEMS << settings.fileFlag << "audio is not AAC, recording video alone"
@@ -143,6 +169,12 @@ bool Recorder::isOpen() const
     return outputCtx || videoFile.isOpen();
 }
 
+qint64 Recorder::skippedAudioPackets() const
+{
+    QMutexLocker locker(&mutex);
+    return skippedAudio;
+}
+
 QString Recorder::nextFileName()
 {
     QMutexLocker locker(&mutex);
@@ -195,7 +227,7 @@ bool Recorder::openMp4(const QString &fileName)
     {
         QMutexLocker locker(&mutex);
         closeLocked(closed);
-        opened = openMp4Locked(fileName);
+        opened = openMp4Locked(closed, fileName);
     }
     emitClosed(closed);
     return opened;
@@ -208,7 +240,7 @@ bool Recorder::openRaw(const QString &fileName)
     {
         QMutexLocker locker(&mutex);
         closeLocked(closed);
-        opened = openRawLocked(fileName);
+        opened = openRawLocked(closed, fileName);
     }
     emitClosed(closed);
     return opened;
@@ -219,7 +251,7 @@ void Recorder::switchSlice()
     QStringList closed;
     {
         QMutexLocker locker(&mutex);
-        if (!attached || !settings.saveFile)
+        if (!attached || !settings.saveFile || failed)
             return;
         nextFileNameLocked();
         // A file that is being written ends at the next key frame, where the new one starts, so that no
@@ -238,43 +270,57 @@ void Recorder::openNextLocked(QStringList &closed)
     switchPending = false;
     closeLocked(closed);
     if (settings.saveMp4)
-        openMp4Locked(settings.fileName);
+        openMp4Locked(closed, settings.fileName);
     else
-        openRawLocked(settings.fileName);
+        openRawLocked(closed, settings.fileName);
 }
 
-bool Recorder::openMp4Locked(const QString &fileName)
+bool Recorder::openMp4Locked(QStringList &closed, const QString &fileName)
 {
-    if (!attached)
+    if (!attached || failed)
         return false;
+    const auto fail = [&](int error, const QString &what) {
+        failLocked(closed, error, failureLine(what + QLatin1Char(' ') + fileName, error));
+        return false;
+    };
+    if (!videoParameters || videoTimeBase.num == 0)
+        return fail(AVERROR(EINVAL), QStringLiteral("no video stream to record into"));
     AVFormatContext *raw = nullptr;
     const QByteArray name = fileName.toUtf8();
-    if (avformat_alloc_output_context2(&raw, nullptr, "mp4", name.constData()) < 0)
-        return false;
+    int result = avformat_alloc_output_context2(&raw, nullptr, "mp4", name.constData());
+    if (result < 0)
+        return fail(result, QStringLiteral("cannot make the MP4 muxer for"));
     av::OutputContextPtr ctx(raw);
     AVStream *out = avformat_new_stream(ctx.get(), nullptr);
     if (!out)
-        return false;
+        return fail(AVERROR(ENOMEM), QStringLiteral("cannot make the video stream of"));
     qCDebug(lcMedia) << TIMEMS << settings.fileFlag << "保存视频" << fileName;
     qCDebug(lcMedia) << TIMEMS << settings.fileFlag << "编码参数" << settings.videoFps << videoTimeBase.num
                      << videoTimeBase.den << settings.codecTimeBase.num << settings.codecTimeBase.den;
-    if (videoTimeBase.num == 0)
-        return false;
     // Stream copy: the input's parameters whole, extradata (SPS/PPS) included.
-    avcodec_parameters_copy(out->codecpar, videoParameters.get());
+    if ((result = avcodec_parameters_copy(out->codecpar, videoParameters.get())) < 0)
+        return fail(result, QStringLiteral("cannot copy the video parameters into"));
     out->codecpar->codec_tag = 0;
     out->time_base = videoTimeBase;
-    if (avio_open(&ctx->pb, name.constData(), AVIO_FLAG_WRITE) < 0)
-        return false;
+    if ((result = avio_open(&ctx->pb, name.constData(), AVIO_FLAG_WRITE)) < 0)
+        return fail(result, QStringLiteral("cannot write"));
     // Fragmented: the index goes up front and each fragment reaches the disk as it is made.
     av::DictionaryPtr options;
     av_dict_set(av::out(options), "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
     av_dict_set(av::out(options), "frag_duration", "500000", 0);
     ctx->flush_packets = 1;
     ctx->flags |= AVFMT_FLAG_FLUSH_PACKETS;
-    if (avformat_write_header(ctx.get(), av::out(options)) < 0)
-        return false;
+    result = avformat_write_header(ctx.get(), av::out(options));
+    if (result >= 0)
+        result = ctx->pb->error;
+    if (result < 0) {
+        // What was made is on the disk: it is closed and named like any other file.
+        ctx.reset();
+        closed << fileName;
+        return fail(result, QStringLiteral("cannot write"));
+    }
     outputTimeBase = out->time_base;
+    mp4Whole = avio_tell(ctx->pb);
     outputCtx = std::move(ctx);
     mp4Name = fileName;
     started = false;
@@ -283,19 +329,22 @@ bool Recorder::openMp4Locked(const QString &fileName)
     return true;
 }
 
-bool Recorder::openRawLocked(const QString &fileName)
+bool Recorder::openRawLocked(QStringList &closed, const QString &fileName)
 {
-    if (!attached)
+    if (!attached || failed)
         return false;
+    // Unbuffered: each packet reaches the system as it is written, and so does its failure.
     videoFile.setFileName(fileName);
-    if (!videoFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qCDebug(lcMedia) << TIMEMS << settings.fileFlag << "cannot write" << fileName;
+    if (!videoFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        failFileLocked(closed, fileName, videoFile.error(), videoFile.errorString());
         return false;
     }
     if (audioParameters && adtsUsable) {
         audioFile.setFileName(aacFileName(fileName));
-        if (!audioFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            qCDebug(lcMedia) << TIMEMS << settings.fileFlag << "cannot write" << audioFile.fileName();
+        if (!audioFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+            failFileLocked(closed, audioFile.fileName(), audioFile.error(), audioFile.errorString());
+            return false;
+        }
     }
     started = false;
     untimedKeys = 0;
@@ -344,19 +393,37 @@ void Recorder::closeMp4Locked(QStringList &closed)
 {
     if (!outputCtx)
         return;
-    av_write_trailer(outputCtx.get());
+    // The trailer is tried after a failed write too: the muxer may still get its last fragment out.
+    int result = av_write_trailer(outputCtx.get());
+    const int closeResult = avio_closep(&outputCtx->pb);
+    if (result >= 0)
+        result = closeResult;
     outputCtx.reset();
+    // A write that failed half-way left part of a fragment behind: the file ends where its last whole
+    // write did, so that it reads cleanly to its end.
+    if (result < 0 || failed)
+        QFile::resize(mp4Name, mp4Whole);
     closed << mp4Name;
     saveFrameIndex = 0;
     started = false;
+    if (result < 0)
+        failLocked(closed, result, failureLine(QStringLiteral("cannot finish ") + mp4Name, result));
 }
 
 void Recorder::closeRawLocked(QStringList &closed)
 {
-    if (!videoFile.isOpen())
+    if (!videoFile.isOpen() && !audioFile.isOpen())
         return;
+    QString unflushed;
+    QFileDevice::FileError kind = QFileDevice::NoError;
+    QString text;
     for (QFile *file : {&videoFile, &audioFile}) {
         if (file->isOpen()) {
+            if (!file->flush() && unflushed.isEmpty()) {
+                unflushed = file->fileName();
+                kind = file->error();
+                text = file->errorString();
+            }
             file->close();
             closed << file->fileName();
         }
@@ -364,10 +431,66 @@ void Recorder::closeRawLocked(QStringList &closed)
     if (annexb)
         av_bsf_flush(annexb.get());
     started = false;
+    if (!unflushed.isEmpty())
+        failFileLocked(closed, unflushed, kind, text);
+}
+
+void Recorder::failLocked(QStringList &closed, int error, const QString &reason)
+{
+    if (failed)
+        return;
+    failed = true;
+    failureError = error;
+    failureReason = reason;
+    failureReported = false;
+    qCDebug(lcMedia) << TIMEMS << settings.fileFlag << "recording stopped:" << reason;
+    closeLocked(closed);
+}
+
+void Recorder::failFileLocked(QStringList &closed, const QString &fileName, QFileDevice::FileError kind,
+                              const QString &text)
+{
+    // QFile tells a full disk from other failures by its error kind only; its text is the system's.
+    failLocked(closed, kind == QFileDevice::ResourceError ? AVERROR(ENOSPC) : AVERROR(EIO),
+               QStringLiteral("cannot write %1: %2").arg(fileName, text));
+}
+
+bool Recorder::writeFileLocked(QStringList &closed, QFile &file, const char *data, qint64 size,
+                               qint64 wholeTo)
+{
+    if (wholeTo < 0)
+        wholeTo = file.pos();
+    // A write the system took only in part is tried again for the rest: the second one says why.
+    while (size > 0) {
+        const qint64 written = file.write(data, size);
+        if (written <= 0) {
+            // The file ends with its last whole frame, not a piece of this one.
+            const QFileDevice::FileError kind = file.error();
+            const QString text = file.errorString();
+            file.resize(wholeTo);
+            failFileLocked(closed, file.fileName(), kind, text);
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
 }
 
 void Recorder::emitClosed(const QStringList &closed)
 {
+    int error = 0;
+    QString reason;
+    {
+        QMutexLocker locker(&mutex);
+        if (!failureReported && !failureReason.isEmpty()) {
+            failureReported = true;
+            error = failureError;
+            reason = failureReason;
+        }
+    }
+    if (!reason.isEmpty())
+        emit recordFailed(error, reason);
     for (const QString &path : closed)
         emit fileClosed(path);
 }
@@ -395,14 +518,14 @@ void Recorder::writeVideo(const AVPacket *packet)
         if (switchPending && (packet->flags & AV_PKT_FLAG_KEY))
             openNextLocked(closed);
         if (outputCtx)
-            writeMp4(packet);
+            writeMp4(closed, packet);
         else if (videoFile.isOpen())
-            writeRaw(packet);
+            writeRaw(closed, packet);
     }
     emitClosed(closed);
 }
 
-void Recorder::writeMp4(const AVPacket *packet)
+void Recorder::writeMp4(QStringList &closed, const AVPacket *packet)
 {
     if (!startAtKey(packet))
         return;
@@ -430,50 +553,74 @@ void Recorder::writeMp4(const AVPacket *packet)
     out->dts = dts;
     out->duration = packet->duration > 0 ? av_rescale_q(packet->duration, videoTimeBase, outputTimeBase) : 0;
     out->stream_index = 0;
-    av_write_frame(outputCtx.get(), out);
+    int result = av_write_frame(outputCtx.get(), out);
     out->data = nullptr;
     out->size = 0;
+    // The packet is flushed to the file as it is written: a failed flush shows in the I/O context.
+    if (result >= 0)
+        result = outputCtx->pb->error;
+    if (result < 0)
+        failLocked(closed, result, failureLine(QStringLiteral("cannot write ") + mp4Name, result));
+    else
+        mp4Whole = avio_tell(outputCtx->pb);
 }
 
-void Recorder::writeRaw(const AVPacket *packet)
+void Recorder::writeRaw(QStringList &closed, const AVPacket *packet)
 {
     if (!startAtKey(packet))
         return;
     // Parameter sets carried only out of band (an RTSP description) lead the file.
-    if (saveFrameIndex++ == 0 && annexbExtradata(videoParameters.get()))
-        writeRawPayload(videoParameters->extradata, videoParameters->extradata_size);
+    if (saveFrameIndex++ == 0 && annexbExtradata(videoParameters.get()) &&
+        !writeRawPayload(closed, videoParameters->extradata, videoParameters->extradata_size))
+        return;
     if (!annexb || av_packet_ref(filtered.get(), packet) < 0) {
-        writeRawPayload(packet->data, packet->size);
+        writeRawPayload(closed, packet->data, packet->size);
         return;
     }
     if (av_bsf_send_packet(annexb.get(), filtered.get()) < 0) {
         av_packet_unref(filtered.get());
-        writeRawPayload(packet->data, packet->size);
+        writeRawPayload(closed, packet->data, packet->size);
         return;
     }
     while (av_bsf_receive_packet(annexb.get(), filtered.get()) >= 0) {
-        writeRawPayload(filtered->data, filtered->size);
+        // After a failure the filter is drained without writing.
+        if (videoFile.isOpen())
+            writeRawPayload(closed, filtered->data, filtered->size);
         av_packet_unref(filtered.get());
     }
 }
 
-void Recorder::writeRawPayload(const uint8_t *data, int size)
+bool Recorder::writeRawPayload(QStringList &closed, const uint8_t *data, int size)
 {
-    videoFile.write(reinterpret_cast<const char *>(data), size);
+    return writeFileLocked(closed, videoFile, reinterpret_cast<const char *>(data), size);
 }
 
 void Recorder::writeAudio(const AVPacket *packet)
 {
-    QMutexLocker locker(&mutex);
-    // Audio follows the video of the file, so both start together.
-    if (!audioFile.isOpen() || !started || packet->size <= 0)
-        return;
-    const bool hasHeader = packet->size >= 2 && packet->data[0] == 0xFF && (packet->data[1] & 0xF0) == 0xF0;
-    if (!hasHeader) {
-        const std::array<uint8_t, 7> header = AdtsHeader::header(adts, packet->size);
-        audioFile.write(reinterpret_cast<const char *>(header.data()), int(header.size()));
+    QStringList closed;
+    {
+        QMutexLocker locker(&mutex);
+        // Audio follows the video of the file, so both start together.
+        if (!audioFile.isOpen() || !started || packet->size <= 0)
+            return;
+        const bool hasHeader =
+            packet->size >= 2 && packet->data[0] == 0xFF && (packet->data[1] & 0xF0) == 0xF0;
+        const std::optional<std::array<uint8_t, 7>> header =
+            hasHeader ? std::nullopt : AdtsHeader::header(adts, packet->size);
+        if (!hasHeader && !header) {
+            // A frame the header cannot describe would make the rest of the file unreadable.
+            if (skippedAudio++ == 0)
+                qCDebug(lcMedia) << TIMEMS << settings.fileFlag << "audio frames too long for ADTS left out,"
+                                 << packet->size << "bytes, in" << audioFile.fileName();
+        } else {
+            const qint64 whole = audioFile.pos();
+            if (!header || writeFileLocked(closed, audioFile, reinterpret_cast<const char *>(header->data()),
+                                           qint64(header->size())))
+                writeFileLocked(closed, audioFile, reinterpret_cast<const char *>(packet->data), packet->size,
+                                whole);
+        }
     }
-    audioFile.write(reinterpret_cast<const char *>(packet->data), packet->size);
+    emitClosed(closed);
 }
 
 bool Recorder::takeScheduledStop()

@@ -21,11 +21,15 @@
 //   has what it refers to. Each packet keeps its own timestamps, shifted so that the file starts at 0.
 // - MP4 is written fragmented (a fragment at each key frame and at least each half second, the index up
 //   front) and flushed with each fragment, so a file cut short by a crash plays up to its last fragment.
-// - The raw AAC file gets an ADTS header made from the stream's real profile, rate and channels.
+// - The raw AAC file gets an ADTS header made from the stream's real profile, rate and channels. A frame
+//   too long for the header's length field is left out and counted.
+// - Every write is checked. The first one that fails (a full disk above all) ends the recording: what is
+//   open is closed so that it plays (an MP4 file gets its trailer, if the disk still takes it), no file
+//   is opened until the next attach, and recordFailed says why.
 //
 // Threads: attach/detach and the writers run on the player thread; the slice switch and the closes may
 // run on any thread. Every public call takes the recorder's mutex, so a write, a slice switch and a
-// close exclude each other. fileClosed is emitted without the mutex held.
+// close exclude each other. fileClosed and recordFailed are emitted without the mutex held.
 class PlaybackInput;
 struct PlayerSettings;
 
@@ -66,6 +70,8 @@ public:
     int saveInterval() const;
     QString fileName() const;
     bool isOpen() const;
+    // Audio packets left out of the raw AAC file since the last attach (too long for an ADTS header).
+    qint64 skippedAudioPackets() const;
     // initSaveFileName: a new file name under today's directory, which is made if missing.
     QString nextFileName();
     bool openMp4(const QString &fileName);
@@ -98,20 +104,33 @@ public:
 signals:
     // A recording file was closed (the raw mode's AAC file too); path as it was opened.
     void fileClosed(const QString &path);
+    // The recording stopped on a failure: error is the FFmpeg error code (AVERROR(ENOSPC) for a full
+    // disk), reason a line naming the file and the error. Emitted once per attach, before the fileClosed
+    // of the files it closed.
+    void recordFailed(int error, const QString &reason);
 
 private:
-    bool openMp4Locked(const QString &fileName);
-    bool openRawLocked(const QString &fileName);
+    bool openMp4Locked(QStringList &closed, const QString &fileName);
+    bool openRawLocked(QStringList &closed, const QString &fileName);
     void closeMp4Locked(QStringList &closed);
     void closeRawLocked(QStringList &closed);
     void closeLocked(QStringList &closed);
     void emitClosed(const QStringList &closed);
+    // The recording ends here: the first failure is kept for emitClosed to report, and what is open is
+    // closed.
+    void failLocked(QStringList &closed, int error, const QString &reason);
+    // A failed operation of a raw file, as failLocked takes it.
+    void failFileLocked(QStringList &closed, const QString &fileName, QFileDevice::FileError kind,
+                        const QString &text);
+    // The whole of data, or a failure; the file is then cut back to wholeTo (-1: where it stood).
+    bool writeFileLocked(QStringList &closed, QFile &file, const char *data, qint64 size,
+                         qint64 wholeTo = -1);
     QString nextFileNameLocked();
     void openNextLocked(QStringList &closed);
     bool startAtKey(const AVPacket *packet);
-    void writeMp4(const AVPacket *packet);
-    void writeRaw(const AVPacket *packet);
-    void writeRawPayload(const uint8_t *data, int size);
+    void writeMp4(QStringList &closed, const AVPacket *packet);
+    void writeRaw(QStringList &closed, const AVPacket *packet);
+    bool writeRawPayload(QStringList &closed, const uint8_t *data, int size);
 
     mutable QMutex mutex;
     Settings settings;
@@ -127,6 +146,7 @@ private:
     av::OutputContextPtr outputCtx;
     AVRational outputTimeBase{0, 1};
     QString mp4Name;
+    qint64 mp4Whole = 0; // bytes of the MP4 file that whole writes put on the disk
     QFile videoFile;
     QFile audioFile;
     av::BsfContextPtr annexb;
@@ -140,4 +160,11 @@ private:
     qint64 baseDts = 0;
     qint64 lastDts = 0;
     qint64 saveFrameIndex = 0;
+
+    // Since the last attach: the first failure (reported once, by emitClosed), the audio left out.
+    bool failed = false;
+    int failureError = 0;
+    QString failureReason;
+    bool failureReported = false;
+    qint64 skippedAudio = 0;
 };

@@ -6,12 +6,16 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QTemporaryFile>
 #include <QTextStream>
 #include <QTimer>
+
+#include <limits>
 
 namespace {
 using ToolCommandLine::BadUsage;
@@ -22,11 +26,31 @@ int fail(const QString &line, int code = Failed)
     return ToolCommandLine::fail(QStringLiteral("record: ") + line, code);
 }
 
-int positiveOption(const QCommandLineParser &parser, const QCommandLineOption &option, int minimum, bool &ok)
+// The ranges of --seconds and --slice (besides 0, one file), in ms.
+constexpr qint64 kMinRecordMs = 1;
+constexpr qint64 kMaxRecordMs = qint64(31) * 24 * 3600 * 1000;
+constexpr qint64 kMinSliceMs = 1000;
+constexpr qint64 kMaxSliceMs = qint64(24) * 3600 * 1000;
+
+// A number of seconds as ms, or -1 when it is no number or lies outside [minMs, maxMs]. The range is
+// checked before anything is rounded or multiplied into an integer; NaN fails every comparison.
+qint64 secondsOption(const QString &text, qint64 minMs, qint64 maxMs)
 {
-    const int value = parser.value(option).toInt(&ok);
-    ok = ok && value >= minimum;
-    return value;
+    bool ok = false;
+    const double ms = text.toDouble(&ok) * 1000;
+    if (!ok || !(ms >= double(minMs) && ms <= double(maxMs)))
+        return -1;
+    return qBound(minMs, qRound64(ms), maxMs);
+}
+
+// Whole seconds as ms: 0, or a count within [minMs, maxMs]; -1 otherwise.
+qint64 wholeSecondsOption(const QString &text, qint64 minMs, qint64 maxMs)
+{
+    bool ok = false;
+    const qlonglong seconds = text.toLongLong(&ok);
+    if (!ok || seconds < 0 || seconds > maxMs / 1000 || (seconds > 0 && seconds < minMs / 1000))
+        return -1;
+    return seconds * 1000;
 }
 
 // DIR exists (made if missing) and takes a new file.
@@ -49,9 +73,13 @@ int run(const QStringList &arguments)
         "raw H.264 files (named .mp4) with ADTS AAC files beside them, under a directory per day. Prints the "
         "path of each file as it is closed.");
     const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption seconds("seconds", "Record for N seconds (default 10).", "N", "10");
-    const QCommandLineOption slice("slice", "Start a new file every S seconds; 0 (default) records one file.",
-                                   "S", "0");
+    const QCommandLineOption seconds(
+        "seconds", "Record for N seconds (default 10): from 0.001 to 2678400 (31 days), fractions allowed.",
+        "N", "10");
+    const QCommandLineOption slice(
+        "slice",
+        "Start a new file every S whole seconds, from 1 to 86400 (24 h); 0 (default) records one file.", "S",
+        "0");
     const QCommandLineOption raw("raw", "Raw H.264 and AAC instead of MP4 (RTMP streams always record raw).");
     const QCommandLineOption audio("audio",
                                    "Record the audio too (raw mode only: MP4 files hold video alone).");
@@ -70,13 +98,16 @@ int run(const QStringList &arguments)
         return fail(QStringLiteral("2 arguments expected (URL DIR), %1 given; see tarn-tool record --help")
                         .arg(given.size()),
                     BadUsage);
-    bool ok = false;
-    const int recordSeconds = positiveOption(parser, seconds, 1, ok);
-    if (!ok)
-        return fail("--seconds takes a whole number of seconds, 1 or more", BadUsage);
-    const int sliceSeconds = positiveOption(parser, slice, 0, ok);
-    if (!ok)
-        return fail("--slice takes a whole number of seconds, 0 or more", BadUsage);
+    const qint64 recordMs = secondsOption(parser.value(seconds), kMinRecordMs, kMaxRecordMs);
+    if (recordMs < 0)
+        return fail("--seconds takes a number of seconds from 0.001 to 2678400 (31 days), not '" +
+                        parser.value(seconds) + "'",
+                    BadUsage);
+    const qint64 sliceMs = wholeSecondsOption(parser.value(slice), kMinSliceMs, kMaxSliceMs);
+    if (sliceMs < 0)
+        return fail("--slice takes 0 (one file) or whole seconds from 1 to 86400 (24 h), not '" +
+                        parser.value(slice) + "'",
+                    BadUsage);
     const QString url = given.at(0);
     const QString dir = QFileInfo(given.at(1)).absoluteFilePath();
     if (!writableDirectory(dir))
@@ -88,24 +119,48 @@ int run(const QStringList &arguments)
     player.setSaveMp4(!parser.isSet(raw));
     player.setPlayAudio(parser.isSet(audio));
     player.setSavePath(dir);
-    player.setSaveInterval(sliceSeconds);
+    player.setSaveInterval(int(sliceMs / 1000));
     player.setFileName(
         Recorder::makeFileName(dir, player.currentSettings().fileFlag, QDateTime::currentDateTime()));
 
     QEventLoop loop;
     bool openFailed = false;
     bool started = false;
+    bool timeUp = false;
     QStringList files;
+    int writeError = 0;
+    QString writeFailure;
+    // Recordings may outlast what one QTimer interval holds: the timer is armed again until the end.
+    QDeadlineTimer end;
+    QElapsedTimer playing;
     QTimer stopTimer;
     stopTimer.setSingleShot(true);
-    QObject::connect(&stopTimer, &QTimer::timeout, &player, &FFmpegThread::stop);
+    const auto armStop = [&] {
+        stopTimer.start(int(qBound<qint64>(0, end.remainingTime(), std::numeric_limits<int>::max())));
+    };
+    QObject::connect(&stopTimer, &QTimer::timeout, &loop, [&] {
+        if (!end.hasExpired())
+            return armStop();
+        timeUp = true;
+        player.stop();
+    });
     QObject::connect(&player, &FFmpegThread::saveFileReceive, &loop, [&](const QString &path) {
         files << path;
         QTextStream(stdout) << path << Qt::endl;
     });
+    // A failed write ends the recording; the player has nothing more to do.
+    QObject::connect(&player, &FFmpegThread::saveErrorReceive, &loop, [&](int error, const QString &reason) {
+        if (writeFailure.isEmpty()) {
+            writeError = error;
+            writeFailure = reason;
+        }
+        player.stop();
+    });
     QObject::connect(&player, &FFmpegThread::receivePlayStart, &loop, [&] {
         started = true;
-        stopTimer.start(recordSeconds * 1000);
+        playing.start();
+        end.setRemainingTime(recordMs);
+        armStop();
     });
     QObject::connect(&player, &FFmpegThread::receivePlayError, &loop, [&] { openFailed = true; });
     QObject::connect(&player, &FFmpegThread::receivePlayFinsh, &loop, &QEventLoop::quit);
@@ -116,12 +171,24 @@ int run(const QStringList &arguments)
     // The closes the player posted on its way out.
     QCoreApplication::sendPostedEvents();
 
+    if (!writeFailure.isEmpty())
+        return fail(writeError == AVERROR(ENOSPC) ? "disk full: " + dir : writeFailure);
     if (openFailed || !started)
         return fail("cannot open " + url);
-    if (!player.currentSettings().saveFile)
-        return fail(url + " is not a network stream; only network streams are recorded");
+    // What the input turned out to be: a local file, or a stream that ended before its time was up.
+    const bool networkUrl = url.contains(QLatin1String("://")) && !url.startsWith(QLatin1String("file:"));
+    const QString ended = QStringLiteral("%1: stream ended after %2 s")
+                              .arg(url, QString::number(double(playing.elapsed()) / 1000, 'f', 1));
+    if (!player.currentSettings().saveFile) {
+        if (!networkUrl)
+            return fail(url + " is not a network stream; only network streams are recorded");
+        const QString gate = QStringLiteral(
+            "a network input with a length plays as a file and is recorded only from a URL ending in mp4");
+        return fail(timeUp ? url + " was not recorded: " + gate
+                           : ended + ", nothing recorded (" + gate + ')');
+    }
     if (files.isEmpty())
-        return fail("nothing recorded from " + url);
+        return fail(timeUp ? "nothing recorded from " + url : ended + ", nothing recorded");
     return 0;
 }
 

@@ -321,6 +321,17 @@ private slots:
         row("record into a file", "record|rtsp://127.0.0.1:1/none|v.h264/rec", 1, "", "cannot write to");
         row("record a local file", "record|v.h264|rec", 1, "", "only network streams are recorded");
         row("record bad slice", "record|rtsp://127.0.0.1:1/x|rec|--slice|x", 2, "", "--slice");
+        // Times are checked against their ranges before anything counts in ms.
+        row("record for NaN seconds", "record|rtsp://127.0.0.1:1/x|rec|--seconds|nan", 2, "",
+            "--seconds takes a number of seconds from 0.001 to 2678400 (31 days)");
+        row("record for too short", "record|rtsp://127.0.0.1:1/x|rec|--seconds|0.0000001", 2, "",
+            "--seconds");
+        row("record for too long", "record|rtsp://127.0.0.1:1/x|rec|--seconds|2678401", 2, "", "--seconds");
+        row("record huge slices", "record|rtsp://127.0.0.1:1/x|rec|--slice|2147483647", 2, "",
+            "--slice takes 0 (one file) or whole seconds from 1 to 86400 (24 h)");
+        // Past where seconds * 1000 overflowed an int: taken, and the open fails.
+        row("record for 25 days", "record|rtsp://127.0.0.1:1/none|rec|--seconds|2147484|--slice|86400", 1, "",
+            "cannot open rtsp://");
     }
     void commandLine()
     {

@@ -108,10 +108,14 @@ void play(InputSession &session, VideoDecoder &video, AudioDecoder &audio, Frame
         return;
 
     int frames = 0;
+    // Every image has the configured size, except after a turn by an angle that is not a multiple of 90
+    // degrees: that image is the bounding box of the turned picture (FrameConverter's free rotation), so
+    // its size is checked only for the other angles.
+    bool fixedSize = true;
     const VideoDecoder::FrameSink toImage = [&](AVFrame *frame) {
         ++frames;
         const QImage *image = nullptr;
-        if (converter.convert(frame, image) == FrameConverter::Result::Converted &&
+        if (converter.convert(frame, image) == FrameConverter::Result::Converted && fixedSize &&
             image->size() != converter.outputSize())
             std::abort();
     };
@@ -121,7 +125,9 @@ void play(InputSession &session, VideoDecoder &video, AudioDecoder &audio, Frame
         video.codecContext()->max_pixels = kMaxPixels;
         // As the player's open step configures it.
         const AVStream *stream = session.context()->streams[video.index()];
-        if (!converter.configure(video.width(), video.height(), FrameConverter::streamRotation(stream),
+        const int rotation = FrameConverter::streamRotation(stream);
+        fixedSize = rotation % 90 == 0;
+        if (!converter.configure(video.width(), video.height(), rotation,
                                  PlaybackInput::swsFlags(settings.imageFlag)))
             return;
     }

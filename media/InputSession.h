@@ -31,7 +31,10 @@ public:
         QString url;                           // the player's URL, for the log lines
         QByteArray openUrl;                    // what avformat_open_input gets
         const AVInputFormat *format = nullptr; // null: probed
-        bool device = false;                   // a capture device: non-blocking, waited on
+        // Read through this I/O context instead of opening openUrl (which then only names the input);
+        // the caller keeps it and frees it after close().
+        AVIOContext *io = nullptr;
+        bool device = false; // a capture device: non-blocking, waited on
         QString fileFlag;
         int checkTime = 3000; // ms
         int readTime = 8000;  // ms

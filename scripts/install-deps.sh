@@ -18,6 +18,8 @@ packages=(
     gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly nginx libnginx-mod-rtmp
     # the Debian package and its checks
     dpkg-dev file lintian desktop-file-utils appstream
+    # the fuzz targets (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
+    clang-14 libfuzzer-14-dev libclang-rt-14-dev
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace {
 // The largest frame (header included) the 13-bit length field of an ADTS header can state.
@@ -23,17 +24,19 @@ void check(bool condition)
 
 void checkHeader(const AdtsHeader::Config &config, int payloadSize)
 {
-    const std::array<uint8_t, 7> h = AdtsHeader::header(config, payloadSize);
+    const std::optional<std::array<uint8_t, 7>> made = AdtsHeader::header(config, payloadSize);
     const int64_t length = int64_t(payloadSize) + 7;
+    // No header can state a length outside the 13-bit field: one written anyway would state another,
+    // and a reader would cut the stream at the wrong place. Such sizes get none.
+    if (payloadSize < 0 || length > kMaxFrameLength) {
+        check(!made);
+        return;
+    }
+    check(made.has_value());
+    const std::array<uint8_t, 7> &h = *made;
     // Sync word 0xFFF, MPEG-4, layer 0; whether a CRC follows is left to the header.
     const bool synced = h[0] == 0xFF && (h[1] & 0xF6) == 0xF0;
     const int frameLength = ((h[3] & 3) << 11) | (h[4] << 3) | (h[5] >> 5);
-    if (length > kMaxFrameLength) {
-        // No header can state this length: one written anyway states another (the field wraps), and a
-        // reader would cut the stream at the wrong place.
-        check(!synced || frameLength == length);
-        return;
-    }
     check(synced);
     check(h[1] == 0xF1); // no CRC
     check((h[2] >> 6) == config.profile);

@@ -108,31 +108,21 @@ void play(InputSession &session, VideoDecoder &video, AudioDecoder &audio, Frame
         return;
 
     int frames = 0;
-    // Every image has the configured size, except after a turn by an angle that is not a multiple of 90
-    // degrees: that image is the bounding box of the turned picture (FrameConverter's free rotation), so
-    // its size is checked only for the other angles.
-    bool fixedSize = true;
+    // Every image has the size the converter states, and nothing is written past an image.
     const VideoDecoder::FrameSink toImage = [&](AVFrame *frame) {
         ++frames;
         const QImage *image = nullptr;
-        if (converter.convert(frame, image) == FrameConverter::Result::Converted && fixedSize &&
-            image->size() != converter.outputSize())
+        if (converter.convert(frame, image) == FrameConverter::Result::Converted &&
+            (image->size() != converter.outputSize() || !converter.guardsIntact()))
             std::abort();
     };
     if (video.index() >= 0) {
         if (int64_t(video.width()) * video.height() > kMaxPixels)
             return;
-        // swscale's x86 code writes up to 64 bytes past the last row of a BGRA picture less than 16
-        // pixels wide or whose width leaves 8 to 15 over a multiple of 16, and the converter's images
-        // have no room there yet: the heap is then corrupted, and the allocator reports it at some later
-        // free, which no single input replays. Until the images get that room, such widths are left out.
-        if (video.width() < 16 || video.width() % 16 >= 8)
-            return;
         video.codecContext()->max_pixels = kMaxPixels;
         // As the player's open step configures it.
         const AVStream *stream = session.context()->streams[video.index()];
         const int rotation = FrameConverter::streamRotation(stream);
-        fixedSize = rotation % 90 == 0;
         if (!converter.configure(video.width(), video.height(), rotation,
                                  PlaybackInput::swsFlags(settings.imageFlag)))
             return;

@@ -51,6 +51,11 @@ bool FrameConverter::configure(int w, int h, int rotation, int swsFlags)
     flags = swsFlags;
     const bool turned = rotate == 90 || rotate == 270;
     output = turned ? QSize(height, width) : QSize(width, height);
+    // Any other angle gives the turned picture's bounding box, as QImage::transformed() makes it.
+    if (rotate != 0 && !rightAngle(rotate))
+        output = QImage::trueMatrix(QTransform().rotate(rotate), width, height)
+                     .mapRect(QRect(0, 0, width, height))
+                     .size();
     if (!pool.reset(output.width(), output.height()))
         return false;
     if (rotate != 0) {

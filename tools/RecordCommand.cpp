@@ -2,6 +2,7 @@
 
 #include "media/FFmpegThread.h"
 #include "media/Recorder.h"
+#include "tools/ArgumentPath.h"
 #include "tools/ToolCommandLine.h"
 
 #include <QCommandLineParser>
@@ -109,6 +110,14 @@ int run(const QStringList &arguments)
                         parser.value(slice) + "'",
                     BadUsage);
     const QString url = given.at(0);
+    // A local path is never recorded: say so before anything opens it (a FIFO would wait for a writer).
+    if (!url.contains(QLatin1String("://")) && !url.startsWith(QLatin1String("video=")) &&
+        !url.startsWith(QLatin1String("/dev/"))) {
+        const ArgumentPath path(url);
+        const QString reason = path.notAFileReason(false);
+        return fail((reason.isEmpty() ? url + " is a file" : reason) +
+                    ", not a network stream; only network streams are recorded");
+    }
     const QString dir = QFileInfo(given.at(1)).absoluteFilePath();
     if (!writableDirectory(dir))
         return fail("cannot write to " + dir);
@@ -174,7 +183,8 @@ int run(const QStringList &arguments)
     if (!writeFailure.isEmpty())
         return fail(writeError == AVERROR(ENOSPC) ? "disk full: " + dir : writeFailure);
     if (openFailed || !started)
-        return fail("cannot open " + url);
+        return fail("cannot open " + url +
+                    (player.openFailure().isEmpty() ? QString() : ": " + player.openFailure()));
     // What the input turned out to be: a local file, or a stream that ended before its time was up.
     const bool networkUrl = url.contains(QLatin1String("://")) && !url.startsWith(QLatin1String("file:"));
     const QString ended = QStringLiteral("%1: stream ended after %2 s")

@@ -320,6 +320,7 @@ private slots:
             "cannot open rtsp://127.0.0.1:1/none");
         row("record into a file", "record|rtsp://127.0.0.1:1/none|v.h264/rec", 1, "", "cannot write to");
         row("record a local file", "record|v.h264|rec", 1, "", "only network streams are recorded");
+        row("record a FIFO", "record|idle.fifo|rec", 1, "", "idle.fifo is a FIFO, not a network stream");
         row("record bad slice", "record|rtsp://127.0.0.1:1/x|rec|--slice|x", 2, "", "--slice");
         // Times are checked against their ranges before anything counts in ms.
         row("record for NaN seconds", "record|rtsp://127.0.0.1:1/x|rec|--seconds|nan", 2, "",

@@ -47,8 +47,6 @@ QSGNode *SoftwareVideoItem::updatePaintNode(QSGNode *oldNode, UpdatePaintNodeDat
         node->setImage(latest);
         latest = QImage(); // the node's copy is the one that keeps the pixels
         changed = false;
-        ++shown;
-        QMetaObject::invokeMethod(this, &SoftwareVideoItem::framesShownChanged, Qt::QueuedConnection);
     }
     node->markDirty(QSGNode::DirtyMaterial);
     return node;

@@ -17,19 +17,15 @@ class SoftwareVideoItem : public QQuickItem
     Q_OBJECT
     // The frame provider whose images are shown.
     Q_PROPERTY(QObject *source READ source WRITE setSource NOTIFY sourceChanged)
-    // Images shown since the item was made (tests and benchmarks count them).
-    Q_PROPERTY(int framesShown READ framesShown NOTIFY framesShownChanged)
 
 public:
     explicit SoftwareVideoItem(QQuickItem *parent = nullptr);
 
     QObject *source() const;
     void setSource(QObject *source);
-    int framesShown() const { return shown; }
 
 signals:
     void sourceChanged();
-    void framesShownChanged();
 
 protected:
     QSGNode *updatePaintNode(QSGNode *oldNode, UpdatePaintNodeData *data) override;
@@ -40,5 +36,4 @@ private:
     QPointer<FameProvider> provider;
     QImage latest;
     bool changed = false;
-    int shown = 0;
 };

@@ -258,6 +258,59 @@ TARN_EXPORT int close(int fd)
     return real().close(fd);
 }
 
+// Copies of a node's descriptor share its open file, as the kernel's do (GStreamer's v4l2src streams on a
+// dup of the descriptor it queried).
+namespace {
+int copiedDescriptor(int fd, int copy)
+{
+    VirtualCamera *camera = VirtualCamera::existing();
+    if (copy >= 0 && camera)
+        camera->copied(fd, copy);
+    return copy;
+}
+
+int fcntlCall(int fd, int command, va_list arguments)
+{
+    void *argument = va_arg(arguments, void *);
+    if (command == F_DUPFD || command == F_DUPFD_CLOEXEC)
+        return copiedDescriptor(fd, real().fcntl(fd, command, int(reinterpret_cast<intptr_t>(argument))));
+    return real().fcntl(fd, command, argument);
+}
+} // namespace
+
+TARN_EXPORT int dup(int fd)
+{
+    return copiedDescriptor(fd, real().dup(fd));
+}
+
+TARN_EXPORT int dup2(int fd, int copy)
+{
+    return copiedDescriptor(fd, real().dup2(fd, copy));
+}
+
+TARN_EXPORT int dup3(int fd, int copy, int flags)
+{
+    return copiedDescriptor(fd, real().dup3(fd, copy, flags));
+}
+
+TARN_EXPORT int fcntl(int fd, int command, ...)
+{
+    va_list arguments;
+    va_start(arguments, command);
+    const int result = fcntlCall(fd, command, arguments);
+    va_end(arguments);
+    return result;
+}
+
+TARN_EXPORT int fcntl64(int fd, int command, ...)
+{
+    va_list arguments;
+    va_start(arguments, command);
+    const int result = fcntlCall(fd, command, arguments);
+    va_end(arguments);
+    return result;
+}
+
 TARN_EXPORT int ioctl(int fd, unsigned long request, ...)
 {
     va_list arguments;

@@ -130,16 +130,31 @@ int VirtualCamera::open(int node, int flags)
         ::eventfd(0, (flags & O_NONBLOCK ? EFD_NONBLOCK : 0) | (flags & O_CLOEXEC ? EFD_CLOEXEC : 0));
     if (fd < 0)
         return -1;
-    Open entry{device, std::make_unique<DeviceHandle>()};
-    entry.handle->fd = fd;
-    DeviceHandle *handle = entry.handle.get();
+    auto entry = std::make_shared<Open>();
+    entry->device = device;
+    entry->handle = std::make_unique<DeviceHandle>();
+    entry->handle->fd = RealCalls::get().fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (entry->handle->fd < 0) {
+        const int error = errno;
+        RealCalls::get().close(fd);
+        errno = error;
+        return -1;
+    }
+    DeviceHandle *handle = entry->handle.get();
     std::shared_ptr<VirtualDevice> opened = device;
-    opens[fd] = std::move(entry);
+    opens[fd] = entry;
     lock.unlock();
     opened->attach(handle);
     startListening();
     Journal::write("open video%d ok", node);
     return fd;
+}
+
+VirtualCamera::Open::~Open()
+{
+    if (device)
+        device->detach(handle.get());
+    RealCalls::get().close(handle->fd);
 }
 
 bool VirtualCamera::release(int fd)
@@ -148,11 +163,30 @@ bool VirtualCamera::release(int fd)
     auto found = opens.find(fd);
     if (found == opens.end())
         return false;
-    Open entry = std::move(found->second);
+    std::shared_ptr<Open> entry = std::move(found->second);
     opens.erase(found);
     lock.unlock();
-    entry.device->detach(entry.handle.get());
+    entry.reset(); // the last descriptor of the open file releases it, outside the lock
     return true;
+}
+
+void VirtualCamera::copied(int fd, int copy)
+{
+    std::shared_ptr<Open> replaced, source; // released after the lock
+    std::lock_guard<std::mutex> lock(mutex);
+    if (copy < 0 || copy == fd)
+        return;
+    auto found = opens.find(fd);
+    if (found != opens.end())
+        source = found->second;
+    // dup2 onto one of our descriptors closed that one first.
+    auto previous = opens.find(copy);
+    if (previous != opens.end()) {
+        replaced = std::move(previous->second);
+        opens.erase(previous);
+    }
+    if (source)
+        opens[copy] = source;
 }
 
 std::shared_ptr<VirtualDevice> VirtualCamera::deviceOf(int fd, DeviceHandle **handle)
@@ -162,8 +196,8 @@ std::shared_ptr<VirtualDevice> VirtualCamera::deviceOf(int fd, DeviceHandle **ha
     if (found == opens.end())
         return nullptr;
     if (handle)
-        *handle = found->second.handle.get();
-    return found->second.device;
+        *handle = found->second->handle.get();
+    return found->second->device;
 }
 
 int VirtualCamera::nodeOf(int fd)

@@ -28,8 +28,12 @@ public:
     bool isPlugged(int node);
     // Opens node: a descriptor, or -1 with errno (the configured fault; ENOENT when not plugged there).
     int open(int node, int flags);
-    // True when fd is one of ours: the handle is released, the caller closes fd.
+    // True when fd is one of ours: fd no longer stands for its open file, which is released with its
+    // last descriptor, as the kernel releases one; the caller closes fd.
     bool release(int fd);
+    // copy, a new descriptor of fd made by dup, dup2, dup3 or fcntl, shares fd's open file when fd is
+    // one of ours (its streaming, buffers and priority), and closes on its own.
+    void copied(int fd, int copy);
     std::shared_ptr<VirtualDevice> deviceOf(int fd, DeviceHandle **handle = nullptr);
     // A character device 81:N, or an unplugged one's descriptor.
     void describe(int node, struct stat *st) const;
@@ -52,10 +56,13 @@ private:
     void startListening();
     void listen();
 
+    // An open file of the node: the descriptors a client holds are copies of an eventfd, and the
+    // handle keeps one more of its own (handle->fd), closed with the open file.
     struct Open
     {
         std::shared_ptr<VirtualDevice> device;
         std::unique_ptr<DeviceHandle> handle;
+        ~Open();
     };
     struct Mapping
     {
@@ -68,7 +75,7 @@ private:
     std::mutex mutex;
     std::shared_ptr<VirtualDevice> device; // null while unplugged
     int lastNode;
-    std::map<int, Open> opens;
+    std::map<int, std::shared_ptr<Open>> opens;
     std::map<void *, Mapping> mappings;
     std::atomic<bool> listening{false};
 };

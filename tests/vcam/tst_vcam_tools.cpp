@@ -1,5 +1,6 @@
-// Other people's V4L2 clients against the virtual camera: v4l2-ctl, v4l2-compliance and ffmpeg's
-// "v4l2" input, each a real process with the library preloaded and a node no file stands for.
+// Other people's V4L2 clients against the virtual camera: v4l2-ctl, v4l2-compliance, ffmpeg's "v4l2"
+// input and GStreamer's v4l2src, each a real process with the library preloaded and a node no file
+// stands for.
 #include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
@@ -11,7 +12,7 @@ class VirtualCameraToolsTest : public QObject
 private slots:
     void initTestCase()
     {
-        for (const char *tool : {"v4l2-ctl", "v4l2-compliance", "ffmpeg"}) {
+        for (const char *tool : {"v4l2-ctl", "v4l2-compliance", "ffmpeg", "gst-launch-1.0"}) {
             if (QStandardPaths::findExecutable(tool).isEmpty())
                 QSKIP(qPrintable(QString("%1 is not installed (scripts/install-deps.sh)").arg(tool)));
         }
@@ -40,6 +41,22 @@ private slots:
                                        "-frames:v",    "60",          "-f",      "null", "-"}
             << QStringList{"TARN_VCAM_FPS=60"}
             << QStringList{"Video: rawvideo.*gray, 640x512", "frame=\\s*60 "};
+        // v4l2src streams on a dup() of the descriptor it negotiated on.
+        const struct
+        {
+            const char *name, *caps, *seen, *last; // the last: the 100th raw buffer, a decoded picture
+        } gstFormats[] = {
+            {"YUYV", "video/x-raw,format=YUY2", "format=\\(string\\)YUY2", "offset_end: 100,"},
+            {"MJPEG", "image/jpeg ! jpegdec", "image/jpeg, width=\\(int\\)640", "\\(491520 bytes"},
+            {"GREY", "video/x-raw,format=GRAY8", "format=\\(string\\)GRAY8", "offset_end: 100,"}};
+        for (const auto &format : gstFormats) {
+            QTest::newRow(qPrintable(QString("gst-launch-1.0 v4l2src %1").arg(format.name)))
+                << "gst-launch-1.0"
+                << (QStringList{"-v", "v4l2src", "device=/dev/video5", "num-buffers=100", "!"} +
+                    QString(format.caps).split(' ') + QStringList{"!", "fakesink", "silent=false"})
+                << QStringList{"TARN_VCAM_FPS=60"}
+                << QStringList{format.seen, format.last, "Got EOS from element"};
+        }
         QTest::newRow("v4l2-compliance -s")
             << "v4l2-compliance" << node + QStringList{"-s"} << QStringList{"TARN_VCAM_FPS=60"}
             << QStringList{"Total for uvcvideo device /dev/video5: \\d+, Succeeded: \\d+, Failed: 0,"};

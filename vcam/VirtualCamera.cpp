@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -37,11 +38,10 @@ VirtualCamera &VirtualCamera::instance()
     return *camera;
 }
 
-VirtualCamera::VirtualCamera()
-    : config(CameraConfig::fromEnvironment()), tree(config.card, config.serial), lastNode(config.node)
+VirtualCamera::VirtualCamera() : config(CameraConfig::fromEnvironment()), lastNode(config.node)
 {
     device = std::make_shared<VirtualDevice>(config, lastNode);
-    tree.publish(lastNode);
+    tree.publish(lastNode, 0, identity());
     std::atexit([] {
         if (made.load() && ::getpid() == maker)
             made.load()->removeTree();
@@ -96,6 +96,17 @@ void VirtualCamera::listen()
 
 int VirtualCamera::nodeNumber(const char *path)
 {
+    // A stable link of /dev/v4l reaches the node it names (../../videoN).
+    char target[64];
+    if (path && std::strncmp(path, "/dev/v4l/", 9) == 0) {
+        const std::string copy = tree.redirect(path);
+        const ssize_t length =
+            copy.empty() ? -1 : RealCalls::get().readlink(copy.c_str(), target, sizeof target - 1);
+        if (length <= 6 || std::strncmp(target, "../../", 6) != 0)
+            return -1;
+        target[length] = '\0';
+        return nodeNumber(("/dev/" + std::string(target + 6)).c_str());
+    }
     if (!path || std::strncmp(path, "/dev/video", 10) != 0 || path[10] < '0' || path[10] > '9')
         return -1;
     char *end = nullptr;
@@ -256,7 +267,32 @@ void VirtualCamera::plug()
     // Its format, size and rate are read again: a test or a person can plug in another kind of camera.
     ++lastNode;
     device = std::make_shared<VirtualDevice>(CameraConfig::fromEnvironment(), lastNode);
-    tree.publish(lastNode);
+    tree.publish(lastNode, 0, identity());
+}
+
+UsbIdentity VirtualCamera::identity() const
+{
+    UsbIdentity usb;
+    usb.card = config.card;
+    usb.product = config.card.substr(0, config.card.find(": "));
+    usb.manufacturer = "Tarn";
+    usb.serial = config.serial;
+    return usb;
+}
+
+std::vector<std::pair<std::string, unsigned char>> VirtualCamera::listed(const std::string &path)
+{
+    std::vector<std::pair<std::string, unsigned char>> names;
+    if (path == "/sys/class") {
+        names.emplace_back("video4linux", DT_DIR);
+    } else if (path == "/dev") {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (device) {
+            names.emplace_back("video" + std::to_string(device->node()), DT_CHR);
+            names.emplace_back("v4l", DT_DIR);
+        }
+    }
+    return names;
 }
 
 void VirtualCamera::setStalled(bool stalled)

@@ -8,7 +8,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <sys/stat.h>
+#include <vector>
 
 // The process's virtual camera: which node it answers at now, the descriptors open on it, the
 // mappings of its buffers, its sysfs facts and its control channel. The libc entry points ask it
@@ -44,6 +46,9 @@ public:
     void unmapped(void *address);
 
     std::string redirect(const char *path) const { return tree.redirect(path); }
+    // The names a listing of the directory at path shows besides the machine's: the nodes in /dev, the
+    // video4linux class in /sys/class.
+    std::vector<std::pair<std::string, unsigned char>> listed(const std::string &path);
     // At the end of the process that made it: its sysfs folder goes.
     void removeTree() { tree.remove(); }
 
@@ -53,6 +58,7 @@ public:
 
 private:
     VirtualCamera();
+    UsbIdentity identity() const;
     void startListening();
     void listen();
 

@@ -1,6 +1,7 @@
 #include "VirtualDevice.h"
 
 #include "RealCalls.h"
+#include "SysfsTree.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -204,7 +205,7 @@ int VirtualDevice::ioctl(DeviceHandle *handle, unsigned long request, void *arg)
         std::memset(cap, 0, sizeof *cap);
         copyText(cap->driver, sizeof cap->driver, "uvcvideo");
         copyText(cap->card, sizeof cap->card, config.card);
-        copyText(cap->bus_info, sizeof cap->bus_info, "usb-0000:00:14.0-1");
+        copyText(cap->bus_info, sizeof cap->bus_info, SysfsTree::busInfo(1));
         cap->version = kernelVersion();
         cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT;
         cap->capabilities = cap->device_caps | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS;

@@ -12,7 +12,8 @@ class VirtualCameraToolsTest : public QObject
 private slots:
     void initTestCase()
     {
-        for (const char *tool : {"v4l2-ctl", "v4l2-compliance", "ffmpeg", "gst-launch-1.0"}) {
+        for (const char *tool :
+             {"v4l2-ctl", "v4l2-compliance", "ffmpeg", "gst-launch-1.0", "gst-device-monitor-1.0"}) {
             if (QStandardPaths::findExecutable(tool).isEmpty())
                 QSKIP(qPrintable(QString("%1 is not installed (scripts/install-deps.sh)").arg(tool)));
         }
@@ -57,6 +58,17 @@ private slots:
                 << QStringList{"TARN_VCAM_FPS=60"}
                 << QStringList{format.seen, format.last, "Got EOS from element"};
         }
+        // Listings: libudev's sysfs walk, /dev, and udev's stable links.
+        QTest::newRow("gst-device-monitor-1.0")
+            << "gst-device-monitor-1.0" << QStringList{"Video/Source"} << QStringList{}
+            << QStringList{"name  : Tarn Thermal: UVC Camera", "device.path = /dev/video5",
+                           "device.serial = Tarn_Tarn_Thermal_TV2026A0001"};
+        QTest::newRow("v4l2-ctl --list-devices")
+            << "v4l2-ctl" << node + QStringList{"--list-devices"} << QStringList{}
+            << QStringList{"Tarn Thermal: UVC Camera \\(usb-tarn-vcam-hcd.0-1\\):\n\t/dev/video5\n"};
+        QTest::newRow("realpath of the by-id link")
+            << "realpath" << QStringList{"/dev/v4l/by-id/usb-Tarn_Tarn_Thermal_TV2026A0001-video-index0"}
+            << QStringList{} << QStringList{"^/dev/video5\n$"};
         QTest::newRow("v4l2-compliance -s")
             << "v4l2-compliance" << node + QStringList{"-s"} << QStringList{"TARN_VCAM_FPS=60"}
             << QStringList{"Total for uvcvideo device /dev/video5: \\d+, Succeeded: \\d+, Failed: 0,"};

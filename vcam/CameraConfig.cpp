@@ -19,8 +19,10 @@ CameraConfig CameraConfig::fromEnvironment()
     config.pixelFormat = V4L2_PIX_FMT_YUYV;
     if (const char *node = env("TARN_VCAM_NODE"))
         config.node = std::max(0, std::atoi(node));
-    if (const char *card = env("TARN_VCAM_CARD"))
+    if (const char *card = env("TARN_VCAM_CARD")) {
         config.card = std::string(card).substr(0, 31);
+        config.product = config.card.substr(0, config.card.find(": "));
+    }
     if (const char *format = env("TARN_VCAM_FORMAT")) {
         if (!strcasecmp(format, "MJPEG") || !strcasecmp(format, "MJPG"))
             config.pixelFormat = V4L2_PIX_FMT_MJPEG;
@@ -47,6 +49,11 @@ CameraConfig CameraConfig::fromEnvironment()
     if (const char *control = env("TARN_VCAM_CONTROL"))
         config.controlPath = control;
     return config;
+}
+
+std::vector<CameraConfig> CameraConfig::camerasFromEnvironment()
+{
+    return {fromEnvironment()};
 }
 
 int CameraConfig::openError()

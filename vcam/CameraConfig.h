@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // What the virtual camera is, read once from the environment of the process it is loaded into:
 //   TARN_VCAM_NODE     number N of its node /dev/videoN (0)
@@ -18,6 +19,12 @@ struct CameraConfig
 {
     int node = 0;
     std::string card = "Tarn Thermal: UVC Camera";
+    // The USB device's strings and ids (the card is "<product>: <function>" or made from the ids).
+    std::string product = "Tarn Thermal";
+    std::string manufacturer = "Tarn";
+    uint16_t vendorId = 0x1209;
+    uint16_t productId = 0x0001;
+    int port = 1;             // on the virtual USB host controller (SysfsTree)
     uint32_t pixelFormat = 0; // a V4L2 fourcc
     uint32_t width = 640;
     uint32_t height = 512;
@@ -27,6 +34,8 @@ struct CameraConfig
     bool stamp = false; // TARN_VCAM_STAMP=1: capture times painted into the picture (FramePainter)
 
     static CameraConfig fromEnvironment();
+    // Every camera the machine has, in node order.
+    static std::vector<CameraConfig> camerasFromEnvironment();
     // The errno an open fails with now (TARN_VCAM_FAULT); 0 when opens succeed.
     static int openError();
 };

@@ -38,10 +38,13 @@ VirtualCamera &VirtualCamera::instance()
     return *camera;
 }
 
-VirtualCamera::VirtualCamera() : config(CameraConfig::fromEnvironment()), lastNode(config.node)
+VirtualCamera::VirtualCamera() : config(CameraConfig::fromEnvironment()), nextNode(config.node)
 {
-    device = std::make_shared<VirtualDevice>(config, lastNode);
-    tree.publish(lastNode, 0, identity());
+    const std::vector<CameraConfig> configs = CameraConfig::camerasFromEnvironment();
+    for (size_t i = 0; i < configs.size(); ++i) {
+        cameras.push_back(Camera{configs[i], nullptr, nullptr});
+        plugIn(i);
+    }
     std::atexit([] {
         if (made.load() && ::getpid() == maker)
             made.load()->removeTree();
@@ -115,20 +118,32 @@ int VirtualCamera::nodeNumber(const char *path)
         return -1;
     std::lock_guard<std::mutex> lock(mutex);
     // The numbers it had before a replug stay its own (gone), not some other device's.
-    return number >= config.node && number <= lastNode ? int(number) : -1;
+    return number >= config.node && number < nextNode ? int(number) : -1;
+}
+
+std::shared_ptr<VirtualDevice> VirtualCamera::deviceAt(int node) const
+{
+    for (const Camera &camera : cameras) {
+        for (const std::shared_ptr<VirtualDevice> &device : {camera.capture, camera.metadata}) {
+            if (device && device->node() == node)
+                return device;
+        }
+    }
+    return nullptr;
 }
 
 bool VirtualCamera::isPlugged(int node)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return device && device->node() == node;
+    return deviceAt(node) != nullptr;
 }
 
 int VirtualCamera::open(int node, int flags)
 {
     Faults::instance().delayOpen();
     std::unique_lock<std::mutex> lock(mutex);
-    if (!device || device->node() != node) {
+    const std::shared_ptr<VirtualDevice> device = deviceAt(node);
+    if (!device) {
         errno = ENOENT;
         return -1;
     }
@@ -249,35 +264,51 @@ void VirtualCamera::unmapped(void *address)
 
 void VirtualCamera::unplug()
 {
+    std::vector<std::shared_ptr<VirtualDevice>> gone;
     std::unique_lock<std::mutex> lock(mutex);
-    std::shared_ptr<VirtualDevice> gone = std::move(device);
-    if (!gone)
-        return;
-    tree.withdraw(gone->node());
+    for (Camera &camera : cameras) {
+        for (std::shared_ptr<VirtualDevice> *device : {&camera.capture, &camera.metadata}) {
+            if (*device) {
+                tree.withdraw((*device)->node());
+                gone.push_back(std::move(*device));
+            }
+        }
+    }
     lock.unlock();
-    gone->unplug();
+    for (const std::shared_ptr<VirtualDevice> &device : gone)
+        device->unplug();
 }
 
 void VirtualCamera::plug()
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (device)
-        return;
-    // As a real replug often does, the camera comes back as the next node.
-    // Its format, size and rate are read again: a test or a person can plug in another kind of camera.
-    ++lastNode;
-    device = std::make_shared<VirtualDevice>(CameraConfig::fromEnvironment(), lastNode);
-    tree.publish(lastNode, 0, identity());
+    // Their format, size and rate are read again: a test or a person can plug in another kind of camera.
+    const std::vector<CameraConfig> configs = CameraConfig::camerasFromEnvironment();
+    for (size_t i = 0; i < cameras.size(); ++i) {
+        if (cameras[i].capture)
+            continue;
+        if (i < configs.size() && configs[i].port == cameras[i].config.port)
+            cameras[i].config = configs[i];
+        plugIn(i);
+    }
 }
 
-UsbIdentity VirtualCamera::identity() const
+void VirtualCamera::plugIn(size_t index)
 {
+    // As a real replug often does, a camera comes back as the next nodes.
+    Camera &camera = cameras[index];
+    camera.capture = std::make_shared<VirtualDevice>(camera.config, nextNode++);
+    camera.metadata = std::make_shared<VirtualDevice>(camera.config, nextNode++, true);
     UsbIdentity usb;
-    usb.card = config.card;
-    usb.product = config.card.substr(0, config.card.find(": "));
-    usb.manufacturer = "Tarn";
-    usb.serial = config.serial;
-    return usb;
+    usb.card = camera.config.card;
+    usb.product = camera.config.product;
+    usb.manufacturer = camera.config.manufacturer;
+    usb.serial = camera.config.serial;
+    usb.vendorId = camera.config.vendorId;
+    usb.productId = camera.config.productId;
+    usb.port = camera.config.port;
+    tree.publish(camera.capture->node(), 0, usb);
+    tree.publish(camera.metadata->node(), 1, usb);
 }
 
 std::vector<std::pair<std::string, unsigned char>> VirtualCamera::listed(const std::string &path)
@@ -287,19 +318,27 @@ std::vector<std::pair<std::string, unsigned char>> VirtualCamera::listed(const s
         names.emplace_back("video4linux", DT_DIR);
     } else if (path == "/dev") {
         std::lock_guard<std::mutex> lock(mutex);
-        if (device) {
-            names.emplace_back("video" + std::to_string(device->node()), DT_CHR);
-            names.emplace_back("v4l", DT_DIR);
+        for (const Camera &camera : cameras) {
+            for (const std::shared_ptr<VirtualDevice> &device : {camera.capture, camera.metadata}) {
+                if (device)
+                    names.emplace_back("video" + std::to_string(device->node()), DT_CHR);
+            }
         }
+        if (!names.empty())
+            names.emplace_back("v4l", DT_DIR);
     }
     return names;
 }
 
 void VirtualCamera::setStalled(bool stalled)
 {
+    std::vector<std::shared_ptr<VirtualDevice>> plugged;
     std::unique_lock<std::mutex> lock(mutex);
-    std::shared_ptr<VirtualDevice> current = device;
+    for (const Camera &camera : cameras) {
+        if (camera.capture)
+            plugged.push_back(camera.capture);
+    }
     lock.unlock();
-    if (current)
-        current->setStalled(stalled);
+    for (const std::shared_ptr<VirtualDevice> &device : plugged)
+        device->setStalled(stalled);
 }

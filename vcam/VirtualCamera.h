@@ -58,7 +58,10 @@ public:
 
 private:
     VirtualCamera();
-    UsbIdentity identity() const;
+    // The plugged-in device answering at node; null when none does. Under the mutex.
+    std::shared_ptr<VirtualDevice> deviceAt(int node) const;
+    // Plugs camera in at the next free node numbers: its capture node, then its metadata node.
+    void plugIn(size_t camera);
     void startListening();
     void listen();
 
@@ -76,11 +79,18 @@ private:
         int index;
     };
 
-    const CameraConfig config;
+    // One USB camera: a capture node and a metadata node, both null while unplugged.
+    struct Camera
+    {
+        CameraConfig config;
+        std::shared_ptr<VirtualDevice> capture, metadata;
+    };
+
+    const CameraConfig config; // the first camera's, with the settings of the library itself
     SysfsTree tree;
-    std::mutex mutex;
-    std::shared_ptr<VirtualDevice> device; // null while unplugged
-    int lastNode;
+    mutable std::mutex mutex;
+    std::vector<Camera> cameras;
+    int nextNode; // the numbers from config.node up to it are the cameras' (now or before a replug)
     std::map<int, std::shared_ptr<Open>> opens;
     std::map<void *, Mapping> mappings;
     std::atomic<bool> listening{false};

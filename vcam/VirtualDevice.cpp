@@ -49,10 +49,8 @@ void copyText(uint8_t *to, size_t size, const std::string &text)
     std::memcpy(to, text.data(), std::min(size - 1, text.size()));
 }
 
-bool isCapture(uint32_t type)
-{
-    return type == V4L2_BUF_TYPE_VIDEO_CAPTURE;
-}
+// uvcvideo's metadata buffers: a header per USB payload of a frame, room for this many bytes.
+constexpr uint32_t kMetadataBufferSize = 10240;
 
 int32_t clampToRange(int64_t value, int32_t minimum, int32_t maximum, int32_t step)
 {
@@ -62,8 +60,9 @@ int32_t clampToRange(int64_t value, int32_t minimum, int32_t maximum, int32_t st
 }
 } // namespace
 
-VirtualDevice::VirtualDevice(const CameraConfig &cameraConfig, int node)
-    : config(cameraConfig), nodeNumber(node)
+VirtualDevice::VirtualDevice(const CameraConfig &cameraConfig, int node, bool metadataNode)
+    : config(cameraConfig), nodeNumber(node), metadata(metadataNode),
+      bufferType(metadataNode ? V4L2_BUF_TYPE_META_CAPTURE : V4L2_BUF_TYPE_VIDEO_CAPTURE)
 {
     formats = {config.pixelFormat};
     for (uint32_t format : {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_MJPEG, V4L2_PIX_FMT_GREY}) {
@@ -199,16 +198,21 @@ int VirtualDevice::ioctl(DeviceHandle *handle, unsigned long request, void *arg)
         // Standards, tuners, audio, overlays, selections, buffer export: not a UVC camera's.
         return fail(ENOTTY);
     }
+    // The metadata node answers its format and its buffers only, as uvcvideo's does.
+    if (metadata && !answersMetadata(request))
+        return fail(ENOTTY);
     switch (request) {
     case VIDIOC_QUERYCAP: {
         auto *cap = static_cast<v4l2_capability *>(arg);
         std::memset(cap, 0, sizeof *cap);
         copyText(cap->driver, sizeof cap->driver, "uvcvideo");
         copyText(cap->card, sizeof cap->card, config.card);
-        copyText(cap->bus_info, sizeof cap->bus_info, SysfsTree::busInfo(1));
+        copyText(cap->bus_info, sizeof cap->bus_info, SysfsTree::busInfo(config.port));
         cap->version = kernelVersion();
-        cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT;
-        cap->capabilities = cap->device_caps | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS;
+        cap->device_caps = metadata ? V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING
+                                    : V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT;
+        cap->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT |
+                            V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS;
         return 0;
     }
     case VIDIOC_G_PRIORITY:
@@ -365,12 +369,86 @@ int VirtualDevice::eventIoctl(DeviceHandle *handle, unsigned long request, void 
     return 0;
 }
 
+bool VirtualDevice::answersMetadata(unsigned long request)
+{
+    switch (request) {
+    case VIDIOC_QUERYCAP:
+    case VIDIOC_G_PRIORITY:
+    case VIDIOC_S_PRIORITY:
+    case VIDIOC_ENUMINPUT: // the one input, as v4l2's core gives a receiver without its own
+    case VIDIOC_G_INPUT:
+    case VIDIOC_S_INPUT:
+    case VIDIOC_ENUM_FMT:
+    case VIDIOC_G_FMT:
+    case VIDIOC_S_FMT:
+    case VIDIOC_TRY_FMT:
+    case VIDIOC_REQBUFS:
+    case VIDIOC_QUERYBUF:
+    case VIDIOC_QBUF:
+    case VIDIOC_DQBUF:
+    case VIDIOC_STREAMON:
+    case VIDIOC_STREAMOFF:
+        return true;
+    default:
+        return false;
+    }
+}
+
+uint32_t VirtualDevice::bufferSize() const
+{
+    return metadata ? kMetadataBufferSize : current.sizeimage;
+}
+
+int VirtualDevice::metadataFormatIoctl(DeviceHandle *handle, unsigned long request, void *arg)
+{
+    if (request == VIDIOC_ENUM_FMT) {
+        auto *description = static_cast<v4l2_fmtdesc *>(arg);
+        if (description->type != bufferType || description->index != 0)
+            return fail(EINVAL);
+        std::memset(description, 0, sizeof *description);
+        description->type = bufferType;
+        description->pixelformat = V4L2_META_FMT_UVC;
+        copyText(description->description, sizeof description->description, "UVC Payload Header Metadata");
+        return 0;
+    }
+    auto *format = static_cast<v4l2_format *>(arg);
+    if (format->type != bufferType)
+        return fail(EINVAL);
+    if (request == VIDIOC_S_FMT && (outranked(handle) || !buffers.empty() || streaming))
+        return fail(EBUSY);
+    // One format: whatever is asked, UVCH is the answer.
+    std::memset(&format->fmt, 0, sizeof format->fmt);
+    format->fmt.meta.dataformat = V4L2_META_FMT_UVC;
+    format->fmt.meta.buffersize = kMetadataBufferSize;
+    return 0;
+}
+
+// What uvcvideo puts in a metadata buffer for a frame: the time the frame's first payload arrived,
+// the USB frame number then, and the payload's header (length 12: the flags byte, PTS and SCR).
+size_t VirtualDevice::writeMetadata(uint8_t *data, int64_t nowNs, uint32_t frameNumber) const
+{
+    const uint64_t ns = uint64_t(nowNs);
+    const uint16_t sof = uint16_t((nowNs / 1000000) & 0x7ff);
+    const uint32_t pts = uint32_t(uint64_t(nowNs) / 1000 * 48); // a 48 MHz device clock
+    const uint32_t stc = pts + 48000;
+    uint8_t header[12] = {12, uint8_t(0x8c | (frameNumber & 1)), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    std::memcpy(header + 2, &pts, 4);
+    std::memcpy(header + 6, &stc, 4);
+    std::memcpy(header + 10, &sof, 2);
+    std::memcpy(data, &ns, 8);
+    std::memcpy(data + 8, &sof, 2);
+    std::memcpy(data + 10, header, sizeof header);
+    return 10 + sizeof header;
+}
+
 int VirtualDevice::formatIoctl(DeviceHandle *handle, unsigned long request, void *arg)
 {
+    if (metadata)
+        return metadataFormatIoctl(handle, request, arg);
     switch (request) {
     case VIDIOC_ENUM_FMT: {
         auto *description = static_cast<v4l2_fmtdesc *>(arg);
-        if (!isCapture(description->type) || description->index >= formats.size())
+        if (!(description->type == bufferType) || description->index >= formats.size())
             return fail(EINVAL);
         const uint32_t index = description->index, type = description->type;
         std::memset(description, 0, sizeof *description);
@@ -385,7 +463,7 @@ int VirtualDevice::formatIoctl(DeviceHandle *handle, unsigned long request, void
     case VIDIOC_S_FMT:
     case VIDIOC_TRY_FMT: {
         auto *format = static_cast<v4l2_format *>(arg);
-        if (!isCapture(format->type))
+        if (!(format->type == bufferType))
             return fail(EINVAL);
         if (request == VIDIOC_G_FMT) {
             std::memset(&format->fmt, 0, sizeof format->fmt);
@@ -435,7 +513,7 @@ int VirtualDevice::formatIoctl(DeviceHandle *handle, unsigned long request, void
     case VIDIOC_G_PARM:
     case VIDIOC_S_PARM: {
         auto *parameters = static_cast<v4l2_streamparm *>(arg);
-        if (!isCapture(parameters->type))
+        if (!(parameters->type == bufferType))
             return fail(EINVAL);
         if (request == VIDIOC_S_PARM && outranked(handle))
             return fail(EBUSY);
@@ -606,13 +684,13 @@ int VirtualDevice::bufferIoctl(DeviceHandle *handle, unsigned long request, void
         return requestBuffers(handle, static_cast<v4l2_requestbuffers *>(arg), lock);
     if (request == VIDIOC_QUERYBUF) {
         auto *buffer = static_cast<v4l2_buffer *>(arg);
-        if (!isCapture(buffer->type) || buffer->index >= buffers.size())
+        if (!(buffer->type == bufferType) || buffer->index >= buffers.size())
             return fail(EINVAL);
         fillBuffer(buffer, buffer->index);
         return 0;
     }
     if (request == VIDIOC_STREAMON || request == VIDIOC_STREAMOFF) {
-        if (!isCapture(*static_cast<int *>(arg)))
+        if (!(uint32_t(*static_cast<int *>(arg)) == bufferType))
             return fail(EINVAL);
         if (owner && owner != handle)
             return fail(EBUSY);
@@ -629,7 +707,7 @@ int VirtualDevice::bufferIoctl(DeviceHandle *handle, unsigned long request, void
         return 0;
     }
     auto *buffer = static_cast<v4l2_buffer *>(arg);
-    if (!isCapture(buffer->type))
+    if (!(buffer->type == bufferType))
         return fail(EINVAL);
     if (owner && owner != handle)
         return fail(EBUSY);
@@ -650,7 +728,7 @@ int VirtualDevice::bufferIoctl(DeviceHandle *handle, unsigned long request, void
 int VirtualDevice::requestBuffers(DeviceHandle *handle, v4l2_requestbuffers *request,
                                   std::unique_lock<std::mutex> &lock)
 {
-    if (!isCapture(request->type) || request->memory != V4L2_MEMORY_MMAP) {
+    if (!(request->type == bufferType) || request->memory != V4L2_MEMORY_MMAP) {
         return fail(EINVAL);
     }
     if ((owner && owner != handle) || streaming || outranked(handle))
@@ -670,7 +748,7 @@ int VirtualDevice::requestBuffers(DeviceHandle *handle, v4l2_requestbuffers *req
     }
     const uint32_t count = std::clamp<uint32_t>(request->count, 2, kMaxBuffers);
     const long page = ::sysconf(_SC_PAGESIZE);
-    stride = (current.sizeimage + size_t(page) - 1) / size_t(page) * size_t(page);
+    stride = (bufferSize() + size_t(page) - 1) / size_t(page) * size_t(page);
     memfd = ::memfd_create("tarn-vcam-buffers", MFD_CLOEXEC);
     if (memfd < 0 || ::ftruncate(memfd, off_t(stride * count)) != 0)
         return fail(ENOMEM);
@@ -705,10 +783,10 @@ void VirtualDevice::fillBuffer(v4l2_buffer *buffer, uint32_t index) const
     const Buffer &state = buffers[index];
     std::memset(buffer, 0, sizeof *buffer);
     buffer->index = index;
-    buffer->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    buffer->type = bufferType;
     buffer->memory = V4L2_MEMORY_MMAP;
     buffer->m.offset = uint32_t(index * stride);
-    buffer->length = current.sizeimage;
+    buffer->length = bufferSize();
     buffer->bytesused = state.bytesused;
     buffer->field = V4L2_FIELD_NONE;
     buffer->sequence = state.sequence;
@@ -769,7 +847,8 @@ void VirtualDevice::unmapBuffer(int index)
 
 void VirtualDevice::streamOn()
 {
-    painter.setFormat(current.pixelformat, current.width, current.height, config.fps);
+    if (!metadata)
+        painter.setFormat(current.pixelformat, current.width, current.height, config.fps);
     streaming = true;
     stopFrames = false;
     sequence = 0;
@@ -836,9 +915,10 @@ void VirtualDevice::frameLoop()
         const int64_t nowNs = int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
         const ThermalScene::View view = scene.viewAt(nowNs, frameNumber);
         uint8_t *data = memory + index * stride;
-        const size_t capacity = current.sizeimage;
+        const size_t capacity = bufferSize();
         lock.unlock();
-        const size_t used = painter.paint(view, data, capacity, config.stamp ? nowNs : -1);
+        const size_t used = metadata ? writeMetadata(data, nowNs, frameNumber)
+                                     : painter.paint(view, data, capacity, config.stamp ? nowNs : -1);
         lock.lock();
         Buffer &buffer = buffers[index];
         buffer.queued = false;

@@ -37,7 +37,8 @@ struct DeviceHandle
 class VirtualDevice
 {
 public:
-    VirtualDevice(const CameraConfig &config, int node);
+    // The camera's capture node, or its metadata node (uvcvideo's second node, V4L2_META_FMT_UVC).
+    VirtualDevice(const CameraConfig &config, int node, bool metadata = false);
     ~VirtualDevice();
     VirtualDevice(const VirtualDevice &) = delete;
     VirtualDevice &operator=(const VirtualDevice &) = delete;
@@ -81,6 +82,10 @@ private:
     };
 
     int formatIoctl(DeviceHandle *handle, unsigned long request, void *arg);
+    int metadataFormatIoctl(DeviceHandle *handle, unsigned long request, void *arg);
+    static bool answersMetadata(unsigned long request);
+    uint32_t bufferSize() const;
+    size_t writeMetadata(uint8_t *data, int64_t nowNs, uint32_t frameNumber) const;
     int controlIoctl(DeviceHandle *handle, unsigned long request, void *arg);
     int bufferIoctl(DeviceHandle *handle, unsigned long request, void *arg,
                     std::unique_lock<std::mutex> &lock);
@@ -105,6 +110,8 @@ private:
 
     const CameraConfig config;
     const int nodeNumber;
+    const bool metadata;
+    const uint32_t bufferType;
     std::vector<uint32_t> formats;
 
     std::mutex mutex;

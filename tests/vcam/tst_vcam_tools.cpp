@@ -65,13 +65,23 @@ private slots:
                            "device.serial = Tarn_Tarn_Thermal_TV2026A0001"};
         QTest::newRow("v4l2-ctl --list-devices")
             << "v4l2-ctl" << node + QStringList{"--list-devices"} << QStringList{}
-            << QStringList{"Tarn Thermal: UVC Camera \\(usb-tarn-vcam-hcd.0-1\\):\n\t/dev/video5\n"};
+            << QStringList{
+                   "Tarn Thermal: UVC Camera \\(usb-tarn-vcam-hcd.0-1\\):\n\t/dev/video5\n\t/dev/video6\n"};
         QTest::newRow("realpath of the by-id link")
             << "realpath" << QStringList{"/dev/v4l/by-id/usb-Tarn_Tarn_Thermal_TV2026A0001-video-index0"}
             << QStringList{} << QStringList{"^/dev/video5\n$"};
         QTest::newRow("v4l2-compliance -s")
             << "v4l2-compliance" << node + QStringList{"-s"} << QStringList{"TARN_VCAM_FPS=60"}
             << QStringList{"Total for uvcvideo device /dev/video5: \\d+, Succeeded: \\d+, Failed: 0,"};
+        // The metadata node beside it, as uvcvideo makes one for every camera.
+        const QStringList metadataNode{"-d", "/dev/video6"};
+        QTest::newRow("v4l2-ctl --all, metadata node")
+            << "v4l2-ctl" << metadataNode + QStringList{"--all"} << QStringList{}
+            << QStringList{"Device Caps\\s*: 0x04800000\n\t\tMetadata Capture\n\t\tStreaming\n",
+                           "Sample Format\\s*: 'UVCH'"};
+        QTest::newRow("v4l2-compliance -s, metadata node")
+            << "v4l2-compliance" << metadataNode + QStringList{"-s"} << QStringList{"TARN_VCAM_FPS=60"}
+            << QStringList{"Total for uvcvideo device /dev/video6: \\d+, Succeeded: \\d+, Failed: 0,"};
     }
     // Each tool runs with the virtual camera at /dev/video5.
     void toolSeesAUvcCamera()

@@ -60,9 +60,9 @@ bool Faults::apply(const std::string &command)
     return false;
 }
 
-int Faults::takeOpenError()
+int Faults::takeOpenError(bool counted)
 {
-    int left = failuresLeft.load();
+    int left = counted ? failuresLeft.load() : 0;
     while (left > 0) {
         if (failuresLeft.compare_exchange_weak(left, left - 1))
             return failureErrno.load();

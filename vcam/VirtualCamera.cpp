@@ -4,6 +4,7 @@
 #include "Journal.h"
 #include "RealCalls.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -147,7 +148,9 @@ int VirtualCamera::open(int node, int flags)
         errno = ENOENT;
         return -1;
     }
-    if (const int error = Faults::instance().takeOpenError()) {
+    // Counted failures are the capture node's: a search that also opens the metadata node to look at
+    // it must not use them up.
+    if (const int error = Faults::instance().takeOpenError(!device->isMetadata())) {
         Journal::write("open video%d %s", node, strerrorname_np(error));
         errno = error;
         return -1;
@@ -159,13 +162,8 @@ int VirtualCamera::open(int node, int flags)
     auto entry = std::make_shared<Open>();
     entry->device = device;
     entry->handle = std::make_unique<DeviceHandle>();
-    entry->handle->fd = RealCalls::get().fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (entry->handle->fd < 0) {
-        const int error = errno;
-        RealCalls::get().close(fd);
-        errno = error;
-        return -1;
-    }
+    entry->handle->fd = fd;
+    entry->fds.push_back(fd);
     DeviceHandle *handle = entry->handle.get();
     std::shared_ptr<VirtualDevice> opened = device;
     opens[fd] = entry;
@@ -180,7 +178,14 @@ VirtualCamera::Open::~Open()
 {
     if (device)
         device->detach(handle.get());
-    RealCalls::get().close(handle->fd);
+}
+
+void VirtualCamera::Open::forget(int fd)
+{
+    fds.erase(std::remove(fds.begin(), fds.end(), fd), fds.end());
+    // The device signals frames through one of the descriptors still open.
+    if (!fds.empty() && handle->fd == fd)
+        device->rebind(handle.get(), fds.front());
 }
 
 bool VirtualCamera::release(int fd)
@@ -191,6 +196,7 @@ bool VirtualCamera::release(int fd)
         return false;
     std::shared_ptr<Open> entry = std::move(found->second);
     opens.erase(found);
+    entry->forget(fd);
     lock.unlock();
     entry.reset(); // the last descriptor of the open file releases it, outside the lock
     return true;
@@ -210,9 +216,12 @@ void VirtualCamera::copied(int fd, int copy)
     if (previous != opens.end()) {
         replaced = std::move(previous->second);
         opens.erase(previous);
+        replaced->forget(copy);
     }
-    if (source)
+    if (source) {
         opens[copy] = source;
+        source->fds.push_back(copy);
+    }
 }
 
 std::shared_ptr<VirtualDevice> VirtualCamera::deviceOf(int fd, DeviceHandle **handle)

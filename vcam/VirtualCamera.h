@@ -65,13 +65,16 @@ private:
     void startListening();
     void listen();
 
-    // An open file of the node: the descriptors a client holds are copies of an eventfd, and the
-    // handle keeps one more of its own (handle->fd), closed with the open file.
+    // An open file of the node: the descriptors a client holds on it are copies of one eventfd; the
+    // device signals through one of them (handle->fd).
     struct Open
     {
         std::shared_ptr<VirtualDevice> device;
         std::unique_ptr<DeviceHandle> handle;
+        std::vector<int> fds;
         ~Open();
+        // fd no longer stands for the open file.
+        void forget(int fd);
     };
     struct Mapping
     {

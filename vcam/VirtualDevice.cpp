@@ -94,6 +94,12 @@ void VirtualDevice::attach(DeviceHandle *handle)
     updateReadiness();
 }
 
+void VirtualDevice::rebind(DeviceHandle *handle, int fd)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    handle->fd = fd;
+}
+
 void VirtualDevice::detach(DeviceHandle *handle)
 {
     std::unique_lock<std::mutex> lock(mutex);

@@ -44,8 +44,11 @@ public:
     VirtualDevice &operator=(const VirtualDevice &) = delete;
 
     int node() const { return nodeNumber; }
+    bool isMetadata() const { return metadata; }
 
     void attach(DeviceHandle *handle);
+    // The handle's descriptor is now fd (the one it had is being closed, a copy stays open).
+    void rebind(DeviceHandle *handle, int fd);
     // Releases what the handle held (its queue, its priority); the caller closes the descriptor after.
     void detach(DeviceHandle *handle);
 

@@ -299,6 +299,8 @@ void VirtualCamera::plug()
         if (i < configs.size() && configs[i].port == cameras[i].config.port)
             cameras[i].config = configs[i];
         plugIn(i);
+        cameras[i].capture->resetShared();
+        cameras[i].metadata->resetShared();
     }
 }
 

@@ -78,6 +78,53 @@ VirtualDevice::VirtualDevice(const CameraConfig &cameraConfig, int node, bool me
         {V4L2_CID_CONTRAST, "Contrast", 0, 15, 1, 1, 1},
         {V4L2_CID_SATURATION, "Saturation", 10, 40, 1, 10, 10},
     };
+    // The state every process shares about the node, for a camera of this kind.
+    std::string kind = config.card + (metadata ? "/metadata" : "");
+    std::vector<int32_t> defaults;
+    for (const Control &control : controls) {
+        kind += "/" + std::to_string(control.id) + ":" + std::to_string(control.minimum) + ":" +
+                std::to_string(control.maximum) + ":" + std::to_string(control.defaultValue);
+        defaults.push_back(control.defaultValue);
+    }
+    uint32_t fingerprint = 2166136261u;
+    for (char c : kind)
+        fingerprint = (fingerprint ^ uint8_t(c)) * 16777619u;
+    shared = std::make_unique<SharedState>(node, fingerprint, defaults);
+}
+
+void VirtualDevice::resetShared()
+{
+    shared->reset();
+}
+
+bool VirtualDevice::streamedElsewhere()
+{
+    bool held = false;
+    shared->locked([&](SharedState::Record &record) { held = SharedState::heldByOther(record); });
+    return held;
+}
+
+void VirtualDevice::claimStream(bool claim)
+{
+    shared->locked([claim](SharedState::Record &record) {
+        if (claim)
+            record.streamer = ::getpid();
+        else if (record.streamer == ::getpid())
+            record.streamer = 0;
+    });
+}
+
+int VirtualDevice::withSharedValues(const std::function<int()> &call)
+{
+    int result = 0;
+    shared->locked([&](SharedState::Record &record) {
+        for (size_t i = 0; i < controls.size() && i < SharedState::MaxValues; ++i)
+            controls[i].value = record.values[i];
+        result = call();
+        for (size_t i = 0; i < controls.size() && i < SharedState::MaxValues; ++i)
+            record.values[i] = controls[i].value;
+    });
+    return result;
 }
 
 VirtualDevice::~VirtualDevice()
@@ -107,6 +154,7 @@ void VirtualDevice::detach(DeviceHandle *handle)
         streamOff(lock);
         freeBuffers();
         owner = nullptr;
+        claimStream(false);
     }
     handles.erase(std::remove(handles.begin(), handles.end(), handle), handles.end());
 }
@@ -121,6 +169,7 @@ void VirtualDevice::unplug()
 {
     std::unique_lock<std::mutex> lock(mutex);
     unplugged = true;
+    claimStream(false);
     streamOff(lock);
     updateReadiness();
     bufferDone.notify_all();
@@ -236,7 +285,7 @@ int VirtualDevice::ioctl(DeviceHandle *handle, unsigned long request, void *arg)
     case VIDIOC_SUBSCRIBE_EVENT:
     case VIDIOC_UNSUBSCRIBE_EVENT:
     case VIDIOC_DQEVENT:
-        return eventIoctl(handle, request, arg);
+        return withSharedValues([&] { return eventIoctl(handle, request, arg); });
     case VIDIOC_ENUMINPUT: {
         auto *input = static_cast<v4l2_input *>(arg);
         if (input->index != 0)
@@ -270,7 +319,7 @@ int VirtualDevice::ioctl(DeviceHandle *handle, unsigned long request, void *arg)
     case VIDIOC_G_EXT_CTRLS:
     case VIDIOC_S_EXT_CTRLS:
     case VIDIOC_TRY_EXT_CTRLS:
-        return controlIoctl(handle, request, arg);
+        return withSharedValues([&] { return controlIoctl(handle, request, arg); });
     case VIDIOC_REQBUFS:
     case VIDIOC_QUERYBUF:
     case VIDIOC_QBUF:
@@ -420,7 +469,8 @@ int VirtualDevice::metadataFormatIoctl(DeviceHandle *handle, unsigned long reque
     auto *format = static_cast<v4l2_format *>(arg);
     if (format->type != bufferType)
         return fail(EINVAL);
-    if (request == VIDIOC_S_FMT && (outranked(handle) || !buffers.empty() || streaming))
+    if (request == VIDIOC_S_FMT &&
+        (outranked(handle) || !buffers.empty() || streaming || streamedElsewhere()))
         return fail(EBUSY);
     // One format: whatever is asked, UVCH is the answer.
     std::memset(&format->fmt, 0, sizeof format->fmt);
@@ -476,7 +526,7 @@ int VirtualDevice::formatIoctl(DeviceHandle *handle, unsigned long request, void
             format->fmt.pix = current;
             return 0;
         }
-        if (request == VIDIOC_S_FMT && outranked(handle))
+        if (request == VIDIOC_S_FMT && (outranked(handle) || streamedElsewhere()))
             return fail(EBUSY);
         v4l2_pix_format wanted = format->fmt.pix;
         tryFormat(&wanted);
@@ -706,6 +756,8 @@ int VirtualDevice::bufferIoctl(DeviceHandle *handle, unsigned long request, void
             streamOff(lock);
             return 0;
         }
+        if (streamedElsewhere())
+            return fail(EBUSY);
         if (buffers.empty())
             return fail(EINVAL);
         if (!streaming)
@@ -737,7 +789,8 @@ int VirtualDevice::requestBuffers(DeviceHandle *handle, v4l2_requestbuffers *req
     if (!(request->type == bufferType) || request->memory != V4L2_MEMORY_MMAP) {
         return fail(EINVAL);
     }
-    if ((owner && owner != handle) || streaming || outranked(handle))
+    // Another process streaming holds the camera, as another file handle holds a uvcvideo node.
+    if ((owner && owner != handle) || streaming || outranked(handle) || streamedElsewhere())
         return fail(EBUSY);
     for (const Buffer &buffer : buffers) {
         if (buffer.mappings > 0)
@@ -750,6 +803,7 @@ int VirtualDevice::requestBuffers(DeviceHandle *handle, v4l2_requestbuffers *req
     freeBuffers();
     if (request->count == 0) {
         owner = nullptr;
+        claimStream(false);
         return 0;
     }
     const uint32_t count = std::clamp<uint32_t>(request->count, 2, kMaxBuffers);
@@ -767,6 +821,7 @@ int VirtualDevice::requestBuffers(DeviceHandle *handle, v4l2_requestbuffers *req
     memory = static_cast<uint8_t *>(view);
     buffers.assign(count, Buffer{});
     owner = handle;
+    claimStream(true);
     request->count = count;
     return 0;
 }

@@ -3,12 +3,15 @@
 #include "CameraConfig.h"
 #include "FramePainter.h"
 #include "SceneState.h"
+#include "SharedState.h"
 
 #include <linux/videodev2.h>
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -66,6 +69,8 @@ public:
     // reports an error), stops sending frames, or sends them again.
     void unplug();
     void setStalled(bool stalled);
+    // Plugged in again: the values and the streamer other processes left are forgotten.
+    void resetShared();
 
 private:
     struct Buffer
@@ -94,6 +99,10 @@ private:
                     std::unique_lock<std::mutex> &lock);
     int extControls(DeviceHandle *handle, unsigned long request, v4l2_ext_controls *controls);
     bool outranked(const DeviceHandle *handle) const;
+    bool streamedElsewhere();
+    void claimStream(bool claim);
+    // Runs call with the control values as every process shares them, and shares what it left.
+    int withSharedValues(const std::function<int()> &call);
     uint32_t highestPriority() const;
     int eventIoctl(DeviceHandle *handle, unsigned long request, void *arg);
     void queueEvent(DeviceHandle *handle, const struct Control &control, uint32_t changes);
@@ -138,4 +147,5 @@ private:
     uint32_t sequence = 0;
     std::thread frames;
     FramePainter painter;
+    std::unique_ptr<SharedState> shared;
 };

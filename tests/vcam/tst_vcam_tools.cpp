@@ -70,6 +70,21 @@ private slots:
         QTest::newRow("realpath of the by-id link")
             << "realpath" << QStringList{"/dev/v4l/by-id/usb-Tarn_Tarn_Thermal_TV2026A0001-video-index0"}
             << QStringList{} << QStringList{"^/dev/video5\n$"};
+        // One camera per machine: what one process did, the next sees.
+        QTest::newRow("a control value read by a second process")
+            << "sh"
+            << QStringList{"-c",
+                           "v4l2-ctl -d /dev/video5 -c contrast=9 && v4l2-ctl -d /dev/video5 -C contrast; "
+                           "v4l2-ctl -d /dev/video5 -c contrast=1"}
+            << QStringList{} << QStringList{"^contrast: 9\\n$"};
+        // The second streamer waits until the first holds the camera (its own S_FMT is refused then).
+        QTest::newRow("EBUSY for a second streamer in another process")
+            << "sh"
+            << QStringList{"-c", "v4l2-ctl -d /dev/video5 --stream-mmap --stream-count=600 >/dev/null & "
+                                 "for i in $(seq 100); do v4l2-ctl -d /dev/video5 -v pixelformat=YUYV "
+                                 "2>/dev/null || break; done; "
+                                 "v4l2-ctl -d /dev/video5 --stream-mmap --stream-count=1; kill $!; wait"}
+            << QStringList{} << QStringList{"VIDIOC_REQBUFS returned -1 \\(Device or resource busy\\)"};
         QTest::newRow("v4l2-compliance -s")
             << "v4l2-compliance" << node + QStringList{"-s"} << QStringList{"TARN_VCAM_FPS=60"}
             << QStringList{"Total for uvcvideo device /dev/video5: \\d+, Succeeded: \\d+, Failed: 0,"};

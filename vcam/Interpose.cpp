@@ -155,10 +155,11 @@ int pollResult(struct pollfd *fds, nfds_t count, int ready)
         }
         if (!device->isUnplugged())
             continue;
-        // A camera that left the bus: an error, as uvcvideo reports it, not data to read.
+        // A camera that left the bus: an error, as v4l2's core reports it for an unregistered node,
+        // not data to read (VirtualDevice::unplug).
         if (fds[i].revents == 0)
             ++ready;
-        fds[i].revents = POLLERR | POLLHUP;
+        fds[i].revents = short(POLLERR | POLLHUP | (fds[i].events & POLLPRI));
     }
     return ready;
 }
@@ -182,6 +183,17 @@ int deviceIoctl(VirtualDevice &device, DeviceHandle *handle, unsigned long reque
 {
     if (request == VIDIOC_G_CTRL || request == VIDIOC_G_EXT_CTRLS)
         Faults::instance().delayControlRead();
+    if ((request == VIDIOC_S_CTRL || request == VIDIOC_S_EXT_CTRLS) && argument && !device.isMetadata()) {
+        // A control write is a USB request to the camera: it can take its time, or fail.
+        Faults::instance().delayControlWrite();
+        if (const int error = Faults::instance().controlWriteError()) {
+            if (request == VIDIOC_S_EXT_CTRLS)
+                static_cast<v4l2_ext_controls *>(argument)->error_idx =
+                    static_cast<v4l2_ext_controls *>(argument)->count;
+            errno = error;
+            return -1;
+        }
+    }
     if (request == VIDIOC_S_CTRL && argument) {
         const v4l2_control sent = *static_cast<v4l2_control *>(argument);
         const int result = device.ioctl(handle, request, argument);

@@ -1,5 +1,6 @@
 #include "VirtualDevice.h"
 
+#include "Faults.h"
 #include "RealCalls.h"
 #include "SysfsTree.h"
 
@@ -165,12 +166,32 @@ bool VirtualDevice::isUnplugged()
     return unplugged;
 }
 
+// As uvcvideo on a disconnect: the node is unregistered, so every later call on a descriptor fails with
+// ENODEV and poll reports POLLERR | POLLHUP | POLLPRI (v4l2's core answers so for an unregistered
+// device); the buffers still queued are handed back done and flagged V4L2_BUF_FLAG_ERROR (uvcvideo
+// cancels its queue), which wakes a dequeue already waiting with one of them.
 void VirtualDevice::unplug()
 {
     std::unique_lock<std::mutex> lock(mutex);
     unplugged = true;
     claimStream(false);
-    streamOff(lock);
+    if (frames.joinable()) {
+        stopFrames = true;
+        frameClock.notify_all();
+        std::thread finished = std::move(frames);
+        lock.unlock();
+        finished.join();
+        lock.lock();
+    }
+    for (uint32_t index : queuedOrder) {
+        Buffer &buffer = buffers[index];
+        buffer.queued = false;
+        buffer.done = true;
+        buffer.error = true;
+        buffer.bytesused = 0;
+        doneOrder.push_back(index);
+    }
+    queuedOrder.clear();
     updateReadiness();
     bufferDone.notify_all();
 }
@@ -760,6 +781,8 @@ int VirtualDevice::bufferIoctl(DeviceHandle *handle, unsigned long request, void
             return fail(EBUSY);
         if (buffers.empty())
             return fail(EINVAL);
+        if (!streaming && !metadata && Faults::instance().takeNoSpace())
+            return fail(ENOSPC);
         if (!streaming)
             streamOn();
         return 0;
@@ -778,6 +801,7 @@ int VirtualDevice::bufferIoctl(DeviceHandle *handle, unsigned long request, void
     if (queued.queued || queued.done)
         return fail(EINVAL);
     queued.queued = true;
+    queued.error = false;
     queuedOrder.push_back(buffer->index);
     fillBuffer(buffer, buffer->index);
     return 0;
@@ -859,6 +883,8 @@ void VirtualDevice::fillBuffer(v4l2_buffer *buffer, uint32_t index) const
         buffer->flags |= V4L2_BUF_FLAG_DONE;
     if (state.mappings > 0)
         buffer->flags |= V4L2_BUF_FLAG_MAPPED;
+    if (state.error)
+        buffer->flags |= V4L2_BUF_FLAG_ERROR;
 }
 
 int VirtualDevice::dequeue(DeviceHandle *handle, v4l2_buffer *buffer, std::unique_lock<std::mutex> &lock)
@@ -872,7 +898,7 @@ int VirtualDevice::dequeue(DeviceHandle *handle, v4l2_buffer *buffer, std::uniqu
         if (nonBlocking)
             return fail(EAGAIN);
         bufferDone.wait(lock);
-        if (unplugged)
+        if (unplugged && doneOrder.empty())
             return fail(ENODEV);
         if (!streaming || owner != handle)
             return fail(EINVAL);
@@ -958,7 +984,8 @@ void VirtualDevice::frameLoop()
     pthread_setname_np(pthread_self(), "vcam-frames");
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::nanoseconds(1000000000 / config.fps);
-    auto due = Clock::now() + period;
+    const int warmupMs = metadata ? 0 : Faults::instance().warmupMs();
+    auto due = Clock::now() + (warmupMs > 0 ? std::chrono::nanoseconds(warmupMs * 1000000LL) : period);
     std::unique_lock<std::mutex> lock(mutex);
     while (!stopFrames) {
         if (frameClock.wait_until(lock, due, [this] { return stopFrames; }))
@@ -985,6 +1012,9 @@ void VirtualDevice::frameLoop()
         buffer.queued = false;
         buffer.done = true;
         buffer.bytesused = uint32_t(used);
+        buffer.error = !metadata && Faults::instance().takeErrorFrame();
+        if (!metadata && Faults::instance().takeShortFrame())
+            buffer.bytesused = uint32_t(used / 2); // the end of the frame was lost on the bus
         buffer.sequence = frameNumber;
         buffer.timestamp = {now.tv_sec, now.tv_nsec / 1000};
         doneOrder.push_back(index);

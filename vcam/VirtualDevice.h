@@ -81,6 +81,7 @@ private:
         int mappings = 0;
         bool queued = false;
         bool done = false;
+        bool error = false; // V4L2_BUF_FLAG_ERROR: the frame is damaged
     };
     struct Control
     {

@@ -39,6 +39,8 @@ const char *formatName(uint32_t format)
         return "YUYV 4:2:2";
     case V4L2_PIX_FMT_MJPEG:
         return "Motion-JPEG";
+    case V4L2_PIX_FMT_Y16:
+        return "16-bit Greyscale";
     default:
         return "8-bit Greyscale";
     }
@@ -65,20 +67,23 @@ VirtualDevice::VirtualDevice(const CameraConfig &cameraConfig, int node, bool me
     : config(cameraConfig), nodeNumber(node), metadata(metadataNode),
       bufferType(metadataNode ? V4L2_BUF_TYPE_META_CAPTURE : V4L2_BUF_TYPE_VIDEO_CAPTURE)
 {
-    formats = {config.pixelFormat};
-    for (uint32_t format : {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_MJPEG, V4L2_PIX_FMT_GREY}) {
-        if (format != config.pixelFormat)
-            formats.push_back(format);
+    for (const CameraConfig::Mode &mode : config.modes) {
+        if (std::find(formats.begin(), formats.end(), mode.format) == formats.end())
+            formats.push_back(mode.format);
     }
-    current.pixelformat = config.pixelFormat;
+    current.pixelformat = config.modes.front().format;
+    current.width = config.modes.front().width;
+    current.height = config.modes.front().height;
     tryFormat(&current);
-    // A thermal core's processing unit: the commands travel as contrast and saturation writes.
     controls = {
         {V4L2_CID_USER_CLASS, "User Controls", 0, 0, 0, 0, 0},
         {V4L2_CID_BRIGHTNESS, "Brightness", 0, 255, 1, 128, 128},
-        {V4L2_CID_CONTRAST, "Contrast", 0, 15, 1, 1, 1},
-        {V4L2_CID_SATURATION, "Saturation", 10, 40, 1, 10, 10},
     };
+    // A thermal core's processing unit: the commands travel as contrast and saturation writes.
+    if (config.commandControls) {
+        controls.push_back({V4L2_CID_CONTRAST, "Contrast", 0, 15, 1, 1, 1});
+        controls.push_back({V4L2_CID_SATURATION, "Saturation", 10, 40, 1, 10, 10});
+    }
     // The state every process shares about the node, for a camera of this kind.
     std::string kind = config.card + (metadata ? "/metadata" : "");
     std::vector<int32_t> defaults;
@@ -211,21 +216,51 @@ bool VirtualDevice::outranked(const DeviceHandle *handle) const
     return false;
 }
 
+std::vector<const CameraConfig::Mode *> VirtualDevice::modesOf(uint32_t format) const
+{
+    std::vector<const CameraConfig::Mode *> found;
+    for (const CameraConfig::Mode &mode : config.modes) {
+        if (mode.format == format)
+            found.push_back(&mode);
+    }
+    return found;
+}
+
+const CameraConfig::Mode *VirtualDevice::currentMode() const
+{
+    for (const CameraConfig::Mode *mode : modesOf(current.pixelformat)) {
+        if (mode->width == current.width && mode->height == current.height)
+            return mode;
+    }
+    return &config.modes.front();
+}
+
 void VirtualDevice::tryFormat(v4l2_pix_format *pix) const
 {
     if (std::find(formats.begin(), formats.end(), pix->pixelformat) == formats.end())
         pix->pixelformat = formats.front();
     const uint32_t format = pix->pixelformat;
+    // The size closest to the one asked for, as uvcvideo measures it (the area the two do not share).
+    const CameraConfig::Mode *best = nullptr;
+    uint64_t bestDistance = UINT64_MAX;
+    for (const CameraConfig::Mode *mode : modesOf(format)) {
+        const uint64_t shared =
+            uint64_t(std::min(mode->width, pix->width)) * std::min(mode->height, pix->height);
+        const uint64_t distance =
+            uint64_t(mode->width) * mode->height + uint64_t(pix->width) * pix->height - 2 * shared;
+        if (distance < bestDistance) {
+            best = mode;
+            bestDistance = distance;
+        }
+    }
+    const uint32_t width = best->width, height = best->height;
     std::memset(pix, 0, sizeof *pix);
     pix->pixelformat = format;
-    pix->width = config.width;
-    pix->height = config.height;
+    pix->width = width;
+    pix->height = height;
     pix->field = V4L2_FIELD_NONE;
-    pix->bytesperline = format == V4L2_PIX_FMT_YUYV   ? config.width * 2
-                        : format == V4L2_PIX_FMT_GREY ? config.width
-                                                      : 0;
-    pix->sizeimage =
-        format == V4L2_PIX_FMT_GREY ? config.width * config.height : config.width * config.height * 2;
+    pix->bytesperline = format == V4L2_PIX_FMT_GREY ? width : format == V4L2_PIX_FMT_MJPEG ? 0 : width * 2;
+    pix->sizeimage = format == V4L2_PIX_FMT_GREY ? width * height : width * height * 2;
     pix->colorspace = V4L2_COLORSPACE_SRGB;
     pix->priv = V4L2_PIX_FMT_PRIV_MAGIC;
 }
@@ -562,21 +597,24 @@ int VirtualDevice::formatIoctl(DeviceHandle *handle, unsigned long request, void
     }
     case VIDIOC_ENUM_FRAMESIZES: {
         auto *size = static_cast<v4l2_frmsizeenum *>(arg);
-        if (size->index != 0 ||
-            std::find(formats.begin(), formats.end(), size->pixel_format) == formats.end())
+        const std::vector<const CameraConfig::Mode *> sizes = modesOf(size->pixel_format);
+        if (size->index >= sizes.size())
             return fail(EINVAL);
-        const uint32_t format = size->pixel_format;
+        const uint32_t format = size->pixel_format, index = size->index;
         std::memset(size, 0, sizeof *size);
+        size->index = index;
         size->pixel_format = format;
         size->type = V4L2_FRMSIZE_TYPE_DISCRETE;
-        size->discrete = {config.width, config.height};
+        size->discrete = {sizes[index]->width, sizes[index]->height};
         return 0;
     }
     case VIDIOC_ENUM_FRAMEINTERVALS: {
         auto *interval = static_cast<v4l2_frmivalenum *>(arg);
+        const std::vector<const CameraConfig::Mode *> sizes = modesOf(interval->pixel_format);
         if (interval->index != 0 ||
-            std::find(formats.begin(), formats.end(), interval->pixel_format) == formats.end() ||
-            interval->width != config.width || interval->height != config.height)
+            std::none_of(sizes.begin(), sizes.end(), [&](const CameraConfig::Mode *mode) {
+                return mode->width == interval->width && mode->height == interval->height;
+            }))
             return fail(EINVAL);
         const v4l2_frmivalenum asked = *interval;
         std::memset(interval, 0, sizeof *interval);
@@ -935,7 +973,8 @@ void VirtualDevice::unmapBuffer(int index)
 void VirtualDevice::streamOn()
 {
     if (!metadata)
-        painter.setFormat(current.pixelformat, current.width, current.height, config.fps);
+        painter.setFormat(current.pixelformat, current.width, current.height, config.fps,
+                          currentMode()->split);
     streaming = true;
     stopFrames = false;
     sequence = 0;

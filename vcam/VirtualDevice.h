@@ -109,6 +109,8 @@ private:
     void queueEvent(DeviceHandle *handle, const struct Control &control, uint32_t changes);
     void controlChanged(const DeviceHandle *writer, const struct Control &control);
     void tryFormat(v4l2_pix_format *pix) const;
+    std::vector<const CameraConfig::Mode *> modesOf(uint32_t format) const;
+    const CameraConfig::Mode *currentMode() const;
     Control *findControl(uint32_t id);
     const Control *nextControl(uint32_t after) const;
     void fillBuffer(v4l2_buffer *buffer, uint32_t index) const;

@@ -28,13 +28,43 @@ private slots:
 
         const QStringList node{"-d", "/dev/video5"};
         QTest::newRow("v4l2-ctl --all")
-            << "v4l2-ctl" << node + QStringList{"--all"} << QStringList{"TARN_VCAM_CARD=Lepton: UVC Camera"}
-            << QStringList{"Driver name\\s*: uvcvideo", "Card type\\s*: Lepton: UVC Camera",
+            << "v4l2-ctl" << node + QStringList{"--all"}
+            << QStringList{"TARN_VCAM_CARD=Tarn Core: UVC Camera"}
+            << QStringList{"Driver name\\s*: uvcvideo", "Card type\\s*: Tarn Core: UVC Camera",
                            "Width/Height\\s*: 640/512", "'YUYV'",
                            "contrast 0x00980901 \\(int\\)\\s*: min=0 max=15"};
-        QTest::newRow("v4l2-ctl --list-formats-ext")
-            << "v4l2-ctl" << node + QStringList{"--list-formats-ext"} << QStringList{"TARN_VCAM_SIZE=256x192"}
-            << QStringList{"\\[0\\]: 'YUYV'", "\\[1\\]: 'MJPG'", "Size: Discrete 256x192", "25.000 fps"};
+        // Each profile's formats, in order, with their sizes, and nothing after them.
+        const auto listing = [](const QList<QPair<QString, QStringList>> &formats) {
+            QString pattern;
+            for (int i = 0; i < formats.size(); ++i) {
+                pattern +=
+                    QString("%1\\[%2\\]: '%3'[^\\n]*\\n").arg(i ? "\\t" : "").arg(i).arg(formats[i].first);
+                for (const QString &size : formats[i].second)
+                    pattern += "\t\tSize: Discrete " + size + "\n(\t\t\t.*\n)*";
+            }
+            return pattern + "$";
+        };
+        const struct
+        {
+            const char *profile, *card;
+            QList<QPair<QString, QStringList>> formats;
+        } profiles[] = {
+            {"thermal",
+             "Tarn Thermal: UVC Camera",
+             {{"YUYV", {"256x192"}}, {"MJPG", {"256x192"}}, {"GREY", {"256x192"}}}},
+            {"generic-thermal", "USB Camera: USB Camera", {{"YUYV", {"256x192", "256x384"}}}},
+            {"webcam", "Tarn Wide Angle Conference Came", {{"MJPG", {"1280x720"}}, {"YUYV", {"640x480"}}}},
+            {"no-product",
+             "UVC Camera \\(1209:0001\\)",
+             {{"YUYV", {"256x192"}}, {"MJPG", {"256x192"}}, {"GREY", {"256x192"}}}},
+            {"y16", "Tarn Thermal Y16: UVC Camera", {{"Y16 ", {"640x512"}}}},
+        };
+        for (const auto &profile : profiles) {
+            QTest::newRow(qPrintable(QString("v4l2-ctl --list-formats-ext, %1").arg(profile.profile)))
+                << "v4l2-ctl" << node + QStringList{"-D", "--list-formats-ext"}
+                << QStringList{QString("TARN_VCAM_PROFILE=") + profile.profile, "TARN_VCAM_SIZE=256x192"}
+                << QStringList{QString("Card type\\s*: %1\n").arg(profile.card), listing(profile.formats)};
+        }
         // The YUYV camera switched to greyscale by the client, as the player never does.
         QTest::newRow("ffmpeg -input_format gray")
             << "ffmpeg" << QStringList{"-hide_banner", "-nostdin",    "-f",      "v4l2", "-input_format",
@@ -63,10 +93,12 @@ private slots:
             << "gst-device-monitor-1.0" << QStringList{"Video/Source"} << QStringList{}
             << QStringList{"name  : Tarn Thermal: UVC Camera", "device.path = /dev/video5",
                            "device.serial = Tarn_Tarn_Thermal_TV2026A0001"};
-        QTest::newRow("v4l2-ctl --list-devices")
-            << "v4l2-ctl" << node + QStringList{"--list-devices"} << QStringList{}
-            << QStringList{
-                   "Tarn Thermal: UVC Camera \\(usb-tarn-vcam-hcd.0-1\\):\n\t/dev/video5\n\t/dev/video6\n"};
+        QTest::newRow("v4l2-ctl --list-devices, two cameras")
+            << "v4l2-ctl" << node + QStringList{"--list-devices"}
+            << QStringList{"TARN_VCAM_CAMERAS=webcam,thermal"}
+            << QStringList{"^Tarn Wide Angle Conference Came \\(usb-tarn-vcam-hcd.0-1\\):\n\t/dev/video5\n"
+                           "\t/dev/video6\n\nTarn Thermal: UVC Camera \\(usb-tarn-vcam-hcd.0-2\\):\n"
+                           "\t/dev/video7\n\t/dev/video8\n"};
         QTest::newRow("realpath of the by-id link")
             << "realpath" << QStringList{"/dev/v4l/by-id/usb-Tarn_Tarn_Thermal_TV2026A0001-video-index0"}
             << QStringList{} << QStringList{"^/dev/video5\n$"};

@@ -23,11 +23,11 @@ SharedState::SharedState(int node, uint32_t kind, std::vector<int32_t> values)
 {
     initialise(own);
     const std::string path = "/dev/shm/tarn-vcam-video" + std::to_string(node);
-    const mode_t mask = ::umask(0);
     fd = RealCalls::get().open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    ::umask(mask);
     if (fd < 0)
         return;
+    ::fchmod(fd, 0666); // every user's programs share the camera, whatever the umask
+
     struct stat st
     {
     };

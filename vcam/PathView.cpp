@@ -22,24 +22,24 @@ std::map<DIR *, Listing> listings;
 
 std::string normalised(const std::string &path)
 {
-    std::vector<std::string> parts;
+    std::vector<std::string> components;
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = path.find('/', start);
         if (end == std::string::npos)
             end = path.size();
-        const std::string part = path.substr(start, end - start);
-        if (part == "..") {
-            if (!parts.empty())
-                parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
+        const std::string component = path.substr(start, end - start);
+        if (component == "..") {
+            if (!components.empty())
+                components.pop_back();
+        } else if (!component.empty() && component != ".") {
+            components.push_back(component);
         }
         start = end + 1;
     }
     std::string result;
-    for (const std::string &part : parts)
-        result += "/" + part;
+    for (const std::string &component : components)
+        result += "/" + component;
     return result.empty() ? "/" : result;
 }
 } // namespace

@@ -12,8 +12,9 @@
 #include <sys/stat.h>
 #include <vector>
 
-// The process's virtual camera: which node it answers at now, the descriptors open on it, the
-// mappings of its buffers, its sysfs facts and its control channel. The libc entry points ask it
+// The process's virtual cameras (one, or the list of TARN_VCAM_CAMERAS): the nodes they answer at now,
+// each camera's capture node and metadata node, the descriptors open on them, the mappings of their
+// buffers, their sysfs and /dev facts and the control channel. The libc entry points ask it
 // first; every member may be called from any thread (one mutex guards the tables, never held while
 // a device call runs).
 class VirtualCamera
@@ -24,7 +25,8 @@ public:
     // The camera when it was made already (a descriptor can be its own only then); null before.
     static VirtualCamera *existing();
 
-    // The N of a path "/dev/videoN" the camera answers for (now or before a replug); -1 otherwise.
+    // The N of a path "/dev/videoN" (or a /dev/v4l link to it) the cameras answer for, now or before a
+    // replug; -1 otherwise.
     int nodeNumber(const char *path);
     // True when node is the number it answers at now.
     bool isPlugged(int node);

@@ -14,7 +14,8 @@ packages=(
     xvfb xauth openbox xdotool x11-utils imagemagick libxcb1-dev
     # media and servers for the tests
     ffmpeg pulseaudio pulseaudio-utils sox v4l-utils valgrind
-    python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-tools gstreamer1.0-plugins-base-apps
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly nginx libnginx-mod-rtmp
     # the Debian package and its checks
     dpkg-dev file lintian desktop-file-utils appstream

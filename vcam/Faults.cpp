@@ -2,9 +2,11 @@
 
 #include "CameraConfig.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -15,7 +17,9 @@ int errnoNamed(const char *name)
     {
         const char *name;
         int value;
-    } known[] = {{"EACCES", EACCES}, {"EBUSY", EBUSY}, {"EIO", EIO}, {"ENODEV", ENODEV}};
+    } known[] = {{"EACCES", EACCES}, {"EBUSY", EBUSY},         {"EIO", EIO},       {"ENODEV", ENODEV},
+                 {"EPIPE", EPIPE},   {"ETIMEDOUT", ETIMEDOUT}, {"EPROTO", EPROTO}, {"EINVAL", EINVAL},
+                 {"ERANGE", ERANGE}, {"ENOSPC", ENOSPC}};
     for (const auto &entry : known) {
         if (std::strcmp(entry.name, name) == 0)
             return entry.value;
@@ -29,6 +33,22 @@ void sleepFor(int milliseconds)
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 } // namespace
+
+Faults::Faults()
+{
+    if (const char *text = std::getenv("TARN_VCAM_WARMUP"))
+        warmup = std::max(0, std::atoi(text));
+}
+
+bool Faults::takeOne(std::atomic<int> &left)
+{
+    int now = left.load();
+    while (now > 0) {
+        if (left.compare_exchange_weak(now, now - 1))
+            return true;
+    }
+    return false;
+}
 
 Faults &Faults::instance()
 {
@@ -57,12 +77,40 @@ bool Faults::apply(const std::string &command)
         readDelayMs = milliseconds;
         return true;
     }
+    if (std::sscanf(command.c_str(), "slow-write %d", &milliseconds) == 1 && milliseconds >= 0) {
+        writeDelayMs = milliseconds;
+        return true;
+    }
+    if (std::sscanf(command.c_str(), "warmup %d", &milliseconds) == 1 && milliseconds >= 0) {
+        warmup = milliseconds;
+        return true;
+    }
+    if (std::sscanf(command.c_str(), "control-fail %15s", name) == 1 && errnoNamed(name)) {
+        controlErrno = errnoNamed(name);
+        return true;
+    }
+    if (command == "control-ok") {
+        controlErrno = 0;
+        return true;
+    }
+    if (command == "enospc") {
+        noSpace = true;
+        return true;
+    }
+    if (std::sscanf(command.c_str(), "error-frames %d", &count) == 1 && count >= 0) {
+        errorFrames = count;
+        return true;
+    }
+    if (std::sscanf(command.c_str(), "short-frames %d", &count) == 1 && count >= 0) {
+        shortFrames = count;
+        return true;
+    }
     return false;
 }
 
-int Faults::takeOpenError()
+int Faults::takeOpenError(bool counted)
 {
-    int left = failuresLeft.load();
+    int left = counted ? failuresLeft.load() : 0;
     while (left > 0) {
         if (failuresLeft.compare_exchange_weak(left, left - 1))
             return failureErrno.load();
@@ -78,4 +126,9 @@ void Faults::delayOpen() const
 void Faults::delayControlRead() const
 {
     sleepFor(readDelayMs.load());
+}
+
+void Faults::delayControlWrite() const
+{
+    sleepFor(writeDelayMs.load());
 }

@@ -21,12 +21,16 @@ void FramePainter::releaseEncoder()
     av_packet_free(&packet);
 }
 
-bool FramePainter::setFormat(uint32_t pixelFormat, uint32_t frameWidth, uint32_t frameHeight, uint32_t fps)
+bool FramePainter::setFormat(uint32_t pixelFormat, uint32_t frameWidth, uint32_t frameHeight, uint32_t fps,
+                             bool splitFrame)
 {
     releaseEncoder();
     format = pixelFormat;
     width = frameWidth;
-    height = frameHeight;
+    split = splitFrame && pixelFormat == V4L2_PIX_FMT_YUYV;
+    height = split ? frameHeight / 2 : frameHeight;
+    scene.setRadiometric(split);
+    grey.assign(format == V4L2_PIX_FMT_Y16 ? size_t(width) * height : 0, 0);
     // YUYV is video range, as a UVC camera sends it; JPEG and greyscale are full range.
     scene.setSize(int(width), int(height), format != V4L2_PIX_FMT_YUYV);
     if (format != V4L2_PIX_FMT_MJPEG)
@@ -90,8 +94,14 @@ size_t FramePainter::paint(const ThermalScene::View &view, uint8_t *out, size_t 
         target.y = out;
         target.lumaStride = width;
         break;
-    case V4L2_PIX_FMT_YUYV:
+    case V4L2_PIX_FMT_Y16:
         if (capacity < pixels * 2)
+            return 0;
+        target.y = grey.data();
+        target.lumaStride = width;
+        break;
+    case V4L2_PIX_FMT_YUYV:
+        if (capacity < pixels * (split ? 4 : 2))
             return 0;
         target = {out, out + 1, out + 3, size_t(width) * 2, size_t(width) * 2, 2, 4};
         break;
@@ -119,5 +129,14 @@ size_t FramePainter::paint(const ThermalScene::View &view, uint8_t *out, size_t 
     }
     if (format == V4L2_PIX_FMT_MJPEG)
         return encodeJpeg(out, capacity);
+    if (format == V4L2_PIX_FMT_Y16) {
+        // Little-endian, the 8-bit level in both bytes: full scale stays full scale.
+        for (size_t i = 0; i < pixels; ++i)
+            out[2 * i] = out[2 * i + 1] = grey[i];
+    }
+    if (split) {
+        scene.renderKelvin(out + pixels * 2, size_t(width) * 2);
+        return pixels * 4;
+    }
     return format == V4L2_PIX_FMT_GREY ? pixels : pixels * 2;
 }

@@ -4,14 +4,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 
 // Paints the virtual camera's picture, the thermal scene, in the pixel format of the stream (YUYV,
-// GREY, or MJPEG through FFmpeg's encoder). The scene's maps and the encoder are made when the format
-// is set and reused for every frame. One thread at a time (the device's frame thread).
+// GREY, Y16, or MJPEG through FFmpeg's encoder; split: YUYV with the picture in the top half and the
+// scene's temperatures in the bottom half, as low-cost thermal cores send them). The scene's maps and the
+// encoder are made when the format is set and reused for every frame. One thread at a time (the device's
+// frame thread).
 class FramePainter
 {
 public:
@@ -21,7 +24,7 @@ public:
     FramePainter &operator=(const FramePainter &) = delete;
 
     // False when the format cannot be painted (an encoder that does not open).
-    bool setFormat(uint32_t pixelFormat, uint32_t width, uint32_t height, uint32_t fps);
+    bool setFormat(uint32_t pixelFormat, uint32_t width, uint32_t height, uint32_t fps, bool split = false);
     // Paints the scene as view shows it into out (capacity bytes); the bytes used, 0 on failure. With
     // stampNs >= 0 the top four rows carry it (the capture time, CLOCK_MONOTONIC) as 64 blocks, each 4
     // pixels wide, black for 0 and white for 1, most significant bit first: it survives the
@@ -34,7 +37,9 @@ private:
 
     uint32_t format = 0;
     uint32_t width = 0;
-    uint32_t height = 0;
+    uint32_t height = 0; // of the picture (half the frame when split)
+    bool split = false;
+    std::vector<uint8_t> grey; // Y16: the picture in 8 bits, widened
     ThermalScene scene;
     AVCodecContext *encoder = nullptr;
     AVFrame *frame = nullptr;

@@ -14,6 +14,10 @@ RealCalls lookUp()
     find(calls.open, "open64");
     find(calls.openat, "openat64");
     find(calls.close, "close");
+    find(calls.dup, "dup");
+    find(calls.dup2, "dup2");
+    find(calls.dup3, "dup3");
+    find(calls.fcntl, "fcntl64");
     find(calls.ioctl, "ioctl");
     find(calls.mmap, "mmap64");
     find(calls.read, "read");

@@ -14,6 +14,10 @@ struct RealCalls
     int (*open)(const char *, int, ...);
     int (*openat)(int, const char *, int, ...);
     int (*close)(int);
+    int (*dup)(int);
+    int (*dup2)(int, int);
+    int (*dup3)(int, int, int);
+    int (*fcntl)(int, int, ...);
     int (*ioctl)(int, unsigned long, ...);
     void *(*mmap)(void *, size_t, int, int, int, off_t);
     ssize_t (*read)(int, void *, size_t);

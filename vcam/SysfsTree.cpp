@@ -14,11 +14,19 @@
 #include <unistd.h>
 
 namespace {
-const char kClassDir[] = "/sys/class/video4linux";
-const char kCharDir[] = "/sys/dev/char/81:";
-// Where the two places live in the private folder: the same paths without "/sys".
-const char kClassCopy[] = "/class/video4linux";
-const char kUsbDevice[] = "/devices/pci0000:00/0000:00:14.0/usb1/1-1";
+// The logical places and where they live in the private folder.
+const struct
+{
+    const char *logical;
+    const char *copy;
+    bool wholeName; // the place is the directory itself, not a name prefix ("/sys/dev/char/81:")
+} kPlaces[] = {
+    {"/sys/class/video4linux", "/class/video4linux", true},
+    {"/sys/dev/char/81:", "/dev/char/81:", false},
+    {"/sys/devices/platform/tarn-vcam-hcd.0", "/devices/platform/tarn-vcam-hcd.0", true},
+    {"/run/udev/data/c81:", "/run/udev/data/c81:", false},
+    {"/dev/v4l", "/devfs/v4l", true},
+};
 
 void makeDirs(const std::string &path)
 {
@@ -37,58 +45,74 @@ void writeFile(const std::string &path, const std::string &text)
     RealCalls::get().close(fd);
 }
 
-bool startsWith(const char *path, const char *prefix, size_t length)
+void link(const std::string &target, const std::string &path)
 {
-    return std::strncmp(path, prefix, length) == 0;
+    ::unlink(path.c_str());
+    ::symlink(target.c_str(), path.c_str());
 }
 
 int removeEntry(const char *path, const struct stat *, int, struct FTW *)
 {
     return ::remove(path);
 }
+
+void removeTree(const std::string &path)
+{
+    ::nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string hex4(unsigned value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", value & 0xffff);
+    return text;
+}
+
+// udev's way of making a string a name: blanks become '_'.
+std::string udevName(std::string text)
+{
+    for (char &c : text) {
+        if (c == ' ' || c == '/')
+            c = '_';
+    }
+    return text;
+}
+
+std::string readLink(const std::string &path)
+{
+    char target[512];
+    const ssize_t length = RealCalls::get().readlink(path.c_str(), target, sizeof target - 1);
+    return length > 0 ? std::string(target, size_t(length)) : std::string();
+}
 } // namespace
 
-SysfsTree::SysfsTree(std::string cardName, std::string serial) : card(std::move(cardName))
+SysfsTree::SysfsTree()
 {
     removeAbandoned();
     std::string folder = "/tmp/tarn-vcam-" + std::to_string(::getpid()) + "-XXXXXX";
     if (!::mkdtemp(&folder[0]))
         return;
     root = folder;
-    const std::string usb = root + kUsbDevice;
-    makeDirs(usb + "/1-1:1.0");
-    makeDirs(root + kClassCopy);
-    makeDirs(root + "/dev/char");
-    const std::string product = card.substr(0, card.find(": "));
-    writeFile(usb + "/idVendor", "2bdf\n");
-    writeFile(usb + "/idProduct", "0102\n");
-    writeFile(usb + "/product", product + "\n");
-    writeFile(usb + "/manufacturer", "Tarn\n");
-    writeFile(usb + "/busnum", "1\n");
-    writeFile(usb + "/devnum", "2\n");
-    writeFile(usb + "/speed", "480\n");
-    if (!serial.empty())
-        writeFile(usb + "/serial", serial + "\n");
-    writeFile(usb + "/1-1:1.0/bInterfaceClass", "0e\n");
-    writeFile(usb + "/1-1:1.0/bInterfaceNumber", "00\n");
-    writeFile(usb + "/1-1:1.0/interface", "UVC Camera\n");
+    for (const auto &place : kPlaces) {
+        std::string copy = root + place.copy;
+        makeDirs(place.wholeName ? copy : copy.substr(0, copy.rfind('/')));
+    }
+    makeDirs(root + "/devfs/v4l/by-id");
+    makeDirs(root + "/devfs/v4l/by-path");
 
     // The machine's own nodes stay visible.
-    if (DIR *dir = RealCalls::get().opendir(kClassDir)) {
+    if (DIR *dir = RealCalls::get().opendir("/sys/class/video4linux")) {
         while (const dirent *entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.')
-                continue;
-            const std::string name = entry->d_name;
-            ::symlink((std::string(kClassDir) + "/" + name).c_str(),
-                      (root + kClassCopy + "/" + name).c_str());
+            if (entry->d_name[0] != '.')
+                link(std::string("/sys/class/video4linux/") + entry->d_name,
+                     root + "/class/video4linux/" + entry->d_name);
         }
         ::closedir(dir);
     }
     if (DIR *dir = RealCalls::get().opendir("/sys/dev/char")) {
         while (const dirent *entry = ::readdir(dir)) {
             if (std::strncmp(entry->d_name, "81:", 3) == 0)
-                ::symlink((std::string("/sys/dev/char/") + entry->d_name).c_str(),
-                          (root + "/dev/char/" + entry->d_name).c_str());
+                link(std::string("/sys/dev/char/") + entry->d_name, root + "/dev/char/" + entry->d_name);
         }
         ::closedir(dir);
     }
@@ -104,7 +128,7 @@ void SysfsTree::removeAbandoned()
         int pid = 0;
         if (std::sscanf(entry->d_name, "tarn-vcam-%d-", &pid) == 1 && pid > 0 && ::kill(pid, 0) != 0 &&
             errno == ESRCH)
-            ::nftw((std::string("/tmp/") + entry->d_name).c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+            removeTree(std::string("/tmp/") + entry->d_name);
     }
     ::closedir(dir);
 }
@@ -117,32 +141,85 @@ SysfsTree::~SysfsTree()
 void SysfsTree::remove()
 {
     if (!root.empty())
-        ::nftw(root.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+        removeTree(root);
     root.clear();
 }
 
-std::string SysfsTree::interfaceDir() const
+std::string SysfsTree::busInfo(int port)
 {
-    return root + kUsbDevice + "/1-1:1.0";
+    return std::string("usb-") + HostController + "-" + std::to_string(port);
 }
 
-void SysfsTree::publish(int node)
+std::string SysfsTree::usbDevice(int port) const
+{
+    return std::string("/devices/platform/") + HostController + "/usb9/9-" + std::to_string(port);
+}
+
+void SysfsTree::publish(int node, int index, const UsbIdentity &identity)
 {
     if (root.empty())
         return;
+    const std::string port = std::to_string(identity.port);
+    const std::string usb = root + usbDevice(identity.port);
+    const std::string interface = usb + "/9-" + port + ":1.0";
+    if (::access(interface.c_str(), F_OK) != 0) {
+        makeDirs(interface + "/video4linux");
+        makeDirs(root + "/devices/platform/" + HostController + "/usb9");
+        writeFile(usb + "/idVendor", hex4(identity.vendorId) + "\n");
+        writeFile(usb + "/idProduct", hex4(identity.productId) + "\n");
+        if (!identity.product.empty())
+            writeFile(usb + "/product", identity.product + "\n");
+        if (!identity.manufacturer.empty())
+            writeFile(usb + "/manufacturer", identity.manufacturer + "\n");
+        if (!identity.serial.empty())
+            writeFile(usb + "/serial", identity.serial + "\n");
+        writeFile(usb + "/busnum", "9\n");
+        writeFile(usb + "/devnum", std::to_string(identity.port + 1) + "\n");
+        writeFile(usb + "/devpath", port + "\n");
+        writeFile(usb + "/speed", "480\n");
+        writeFile(usb + "/uevent", "DEVTYPE=usb_device\nDRIVER=usb\nPRODUCT=" + hex4(identity.vendorId) +
+                                       "/" + hex4(identity.productId) + "/100\nTYPE=239/2/1\nBUSNUM=009\n");
+        link("../../../../../bus/usb", usb + "/subsystem");
+        writeFile(interface + "/bInterfaceClass", "0e\n");
+        writeFile(interface + "/bInterfaceSubClass", "01\n");
+        writeFile(interface + "/bInterfaceNumber", "00\n");
+        writeFile(interface + "/interface", "UVC Camera\n");
+        writeFile(interface + "/uevent", "DEVTYPE=usb_interface\nDRIVER=uvcvideo\nINTERFACE=14/1/0\n");
+        link("../../../../../../bus/usb", interface + "/subsystem");
+    }
+
     const std::string name = "video" + std::to_string(node);
-    const std::string dir = interfaceDir() + "/video4linux/" + name;
+    const std::string minor = std::to_string(node);
+    const std::string dir = interface + "/video4linux/" + name;
     makeDirs(dir);
-    writeFile(dir + "/name", card + "\n");
-    writeFile(dir + "/index", "0\n");
-    writeFile(dir + "/dev", "81:" + std::to_string(node) + "\n");
-    writeFile(dir + "/uevent", "MAJOR=81\nMINOR=" + std::to_string(node) + "\nDEVNAME=" + name + "\n");
-    ::symlink("../../../1-1:1.0", (dir + "/device").c_str());
-    const std::string target = std::string("../..") + kUsbDevice + "/1-1:1.0/video4linux/" + name;
-    ::unlink((root + kClassCopy + "/" + name).c_str());
-    ::unlink((root + "/dev/char/81:" + std::to_string(node)).c_str());
-    ::symlink(target.c_str(), (root + kClassCopy + "/" + name).c_str());
-    ::symlink(target.c_str(), (root + "/dev/char/81:" + std::to_string(node)).c_str());
+    writeFile(dir + "/name", identity.card + "\n");
+    writeFile(dir + "/index", std::to_string(index) + "\n");
+    writeFile(dir + "/dev", "81:" + minor + "\n");
+    writeFile(dir + "/uevent", "MAJOR=81\nMINOR=" + minor + "\nDEVNAME=" + name + "\n");
+    link("../../../9-" + port + ":1.0", dir + "/device");
+    link("../../../../../../../../class/video4linux", dir + "/subsystem");
+    const std::string target = "../.." + usbDevice(identity.port) + "/9-" + port + ":1.0/video4linux/" + name;
+    link(target, root + "/class/video4linux/" + name);
+    link(target, root + "/dev/char/81:" + minor);
+
+    // What udev would have made of it: its database entry and the stable links.
+    const std::string serial =
+        udevName(identity.manufacturer.empty() ? hex4(identity.vendorId) : identity.manufacturer) + "_" +
+        udevName(identity.product.empty() ? hex4(identity.productId) : identity.product) +
+        (identity.serial.empty() ? "" : "_" + identity.serial);
+    const std::string byId = "usb-" + serial + "-video-index" + std::to_string(index);
+    const std::string path = std::string("platform-") + HostController + "-usb-0:" + port + ":1.0";
+    const std::string byPath = path + "-video-index" + std::to_string(index);
+    link("../../" + name, root + "/devfs/v4l/by-id/" + byId);
+    link("../../" + name, root + "/devfs/v4l/by-path/" + byPath);
+    writeFile(root + "/run/udev/data/c81:" + minor,
+              "S:v4l/by-id/" + byId + "\nS:v4l/by-path/" + byPath +
+                  "\nI:1000000\nE:ID_V4L_VERSION=2\nE:ID_V4L_PRODUCT=" + identity.card +
+                  "\nE:ID_V4L_CAPABILITIES=" + (index == 0 ? ":capture:" : ":") +
+                  "\nE:ID_VENDOR_ID=" + hex4(identity.vendorId) +
+                  "\nE:ID_MODEL_ID=" + hex4(identity.productId) + "\nE:ID_SERIAL=" + serial +
+                  "\nE:ID_SERIAL_SHORT=" + identity.serial + "\nE:ID_BUS=usb\nE:ID_USB_INTERFACE_NUM=00" +
+                  "\nE:ID_USB_DRIVER=uvcvideo\nE:ID_PATH=" + path + "\nG:uaccess\nQ:uaccess\nV:1\n");
 }
 
 void SysfsTree::withdraw(int node)
@@ -150,19 +227,60 @@ void SysfsTree::withdraw(int node)
     if (root.empty())
         return;
     const std::string name = "video" + std::to_string(node);
-    ::unlink((root + kClassCopy + "/" + name).c_str());
+    const std::string classLink = root + "/class/video4linux/" + name;
+    const std::string dir = readLink(classLink);
+    ::unlink(classLink.c_str());
     ::unlink((root + "/dev/char/81:" + std::to_string(node)).c_str());
-    ::nftw((interfaceDir() + "/video4linux/" + name).c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+    ::unlink((root + "/run/udev/data/c81:" + std::to_string(node)).c_str());
+    for (const char *links : {"/devfs/v4l/by-id", "/devfs/v4l/by-path"}) {
+        if (DIR *folder = RealCalls::get().opendir((root + links).c_str())) {
+            while (const dirent *entry = ::readdir(folder)) {
+                const std::string path = root + links + "/" + entry->d_name;
+                if (readLink(path) == "../../" + name)
+                    ::unlink(path.c_str());
+            }
+            ::closedir(folder);
+        }
+    }
+    if (!dir.empty())
+        removeTree(root + "/class/video4linux/" + dir);
+}
+
+bool SysfsTree::isPlace(const std::string &path)
+{
+    static const char *const parents[] = {"/",
+                                          "/sys",
+                                          "/sys/class",
+                                          "/sys/dev",
+                                          "/sys/devices",
+                                          "/sys/devices/platform",
+                                          "/sys/dev/char",
+                                          "/run",
+                                          "/run/udev",
+                                          "/run/udev/data",
+                                          "/dev"};
+    for (const char *parent : parents) {
+        if (path == parent)
+            return true;
+    }
+    for (const auto &place : kPlaces) {
+        const size_t length = std::strlen(place.logical);
+        if (path.compare(0, length, place.logical) == 0 &&
+            (!place.wholeName || path.size() == length || path[length] == '/'))
+            return true;
+    }
+    return false;
 }
 
 std::string SysfsTree::redirect(const char *path) const
 {
     if (root.empty() || !path || path[0] != '/')
         return {};
-    const size_t classLength = sizeof kClassDir - 1;
-    if (startsWith(path, kClassDir, classLength) && (path[classLength] == '\0' || path[classLength] == '/'))
-        return root + (path + std::strlen("/sys"));
-    if (startsWith(path, kCharDir, sizeof kCharDir - 1))
-        return root + (path + std::strlen("/sys"));
+    for (const auto &place : kPlaces) {
+        const size_t length = std::strlen(place.logical);
+        if (std::strncmp(path, place.logical, length) == 0 &&
+            (!place.wholeName || path[length] == '\0' || path[length] == '/'))
+            return root + place.copy + (path + length);
+    }
     return {};
 }

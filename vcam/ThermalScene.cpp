@@ -118,6 +118,7 @@ ThermalScene::Yuv ThermalScene::colour(int r, int g, int b) const
 void ThermalScene::build()
 {
     background.assign(size_t(W) * H, 0);
+    kelvinBackground.assign(size_t(W) * H, 0);
     field.assign(size_t(W) * H, 0);
     buildBackground();
 
@@ -159,23 +160,31 @@ void ThermalScene::buildBackground()
     auto at = [this](int x, int y) -> uint8_t & {
         return background[size_t(y) * W + size_t(x)];
     };
-    auto fillArea = [&](int x0, int y0, int x1, int y1, int t) {
+    // Each area has a level for the picture and a temperature in °C for the radiometric data.
+    auto fillArea = [&](int x0, int y0, int x1, int y1, int t, double celsius) {
+        const uint16_t kelvin = kelvin64(celsius);
         for (int y = std::max(0, y0); y < std::min(H, y1); ++y)
-            for (int x = std::max(0, x0); x < std::min(W, x1); ++x)
+            for (int x = std::max(0, x0); x < std::min(W, x1); ++x) {
                 at(x, y) = uint8_t(t);
+                kelvinBackground[size_t(y) * W + size_t(x)] = kelvin;
+            }
     };
-    auto disc = [&](int cx, int cy, int r, int t) {
+    auto disc = [&](int cx, int cy, int r, int t, double celsius) {
+        const uint16_t kelvin = kelvin64(celsius);
         for (int y = cy - r; y <= cy + r; ++y)
             for (int x = cx - r; x <= cx + r; ++x)
-                if (x >= 0 && y >= 0 && x < W && y < H && (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r)
+                if (x >= 0 && y >= 0 && x < W && y < H &&
+                    (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) {
                     at(x, y) = uint8_t(t);
+                    kelvinBackground[size_t(y) * W + size_t(x)] = kelvin;
+                }
     };
 
     // Cold sky over warmer ground that cools towards the bottom.
     constexpr int horizon = 250;
     for (int y = 0; y < H; ++y) {
         const int t = y < horizon ? 30 + 20 * y / horizon : 100 - 15 * (y - horizon) / (H - horizon);
-        fillArea(0, y, W, y + 1, t);
+        fillArea(0, y, W, y + 1, t, y < horizon ? SkyCelsius : GroundCelsius);
     }
     // Three buildings with a grid of windows, some lit (warm), some dark.
     struct Building
@@ -186,33 +195,34 @@ void ThermalScene::buildBackground()
         {30, 80, 200, horizon, 82}, {240, 150, 390, horizon, 90}, {430, 50, 610, horizon, 78}};
     int windowNumber = 0;
     for (const Building &b : buildings) {
-        fillArea(b.x0, b.y0, b.x1, b.y1, b.wall);
+        fillArea(b.x0, b.y0, b.x1, b.y1, b.wall, WallCelsius);
         for (int wy = b.y0 + 12; wy + 18 < b.y1 - 8; wy += 30) {
             for (int wx = b.x0 + 12; wx + 14 < b.x1 - 8; wx += 26) {
                 const bool lit = (windowNumber * 7 + 3) % 5 < 3;
-                fillArea(wx, wy, wx + 14, wy + 18, lit ? 128 + (windowNumber * 13) % 24 : 62);
+                fillArea(wx, wy, wx + 14, wy + 18, lit ? 128 + (windowNumber * 13) % 24 : 62,
+                         lit ? WarmWindowCelsius : DarkWindowCelsius);
                 ++windowNumber;
             }
         }
     }
-    fillArea(295, 205, 335, horizon, 118); // a warm doorway
+    fillArea(295, 205, 335, horizon, 118, 18.0); // a warm doorway
     // Trees: cool crowns on trunks.
-    fillArea(222, 200, 230, horizon + 10, 70);
-    disc(226, 185, 32, 58);
-    fillArea(408, 210, 414, horizon + 10, 70);
-    disc(411, 195, 26, 56);
+    fillArea(222, 200, 230, horizon + 10, 70, 8.0);
+    disc(226, 185, 32, 58, 4.0);
+    fillArea(408, 210, 414, horizon + 10, 70, 8.0);
+    disc(411, 195, 26, 56, 4.0);
     // A street lamp.
-    fillArea(322, 60, 326, horizon + 30, 74);
-    disc(324, 58, 7, 178);
+    fillArea(322, 60, 326, horizon + 30, 74, 9.0);
+    disc(324, 58, 7, 178, 60.0);
     // The road and a parked car with a warm engine.
-    fillArea(0, 300, W, 345, 108);
+    fillArea(0, 300, W, 345, 108, 9.0);
     for (int x = 10; x < W; x += 60)
-        fillArea(x, 320, x + 30, 324, 96);
-    fillArea(470, 372, 600, 420, 88);
-    fillArea(490, 350, 570, 374, 80);
-    fillArea(560, 378, 600, 410, 150);
-    disc(495, 420, 12, 124);
-    disc(575, 420, 12, 124);
+        fillArea(x, 320, x + 30, 324, 96, 7.0);
+    fillArea(470, 372, 600, 420, 88, 7.0);
+    fillArea(490, 350, 570, 374, 80, 5.0);
+    fillArea(560, 378, 600, 410, 150, EngineCelsius);
+    disc(495, 420, 12, 124, 15.0);
+    disc(575, 420, 12, 124, 15.0);
 
     // Fixed-pattern texture: gentle waves plus a little static grain.
     std::array<double, W> waveX;
@@ -295,6 +305,9 @@ ThermalScene::Body ThermalScene::makePerson(double scale, int peak)
 void ThermalScene::composeField(double seconds)
 {
     std::memcpy(field.data(), background.data(), field.size());
+    if (radiometric)
+        kelvinField = kelvinBackground;
+    const int skin = kelvin64(SkinCelsius);
     for (const Body &body : bodies) {
         const int left =
             int(std::lround(body.centreX + body.rangeX * std::sin(body.speedX * seconds + body.phase))) -
@@ -314,6 +327,10 @@ void ThermalScene::composeField(double seconds)
                 if (fx < 0 || fx >= W || alpha[x] == 0)
                     continue;
                 row[fx] = uint8_t(row[fx] + ((int(temperature[x]) - row[fx]) * alpha[x]) / 255);
+                if (radiometric) {
+                    uint16_t &kelvin = kelvinField[size_t(fy) * W + size_t(fx)];
+                    kelvin = uint16_t(kelvin + ((skin - kelvin) * alpha[x]) / 255);
+                }
             }
         }
     }
@@ -404,6 +421,21 @@ void ThermalScene::render(const View &view, const Target &target)
     }
     if (view.recording)
         drawRecMark(target);
+}
+
+void ThermalScene::renderKelvin(uint8_t *out, size_t stride) const
+{
+    if (kelvinField.empty())
+        return;
+    for (int y = 0; y < height; ++y) {
+        const uint16_t *source = kelvinField.data() + size_t(yMap[size_t(y)]) * W;
+        uint8_t *row = out + size_t(y) * stride;
+        for (int x = 0; x < width; ++x) {
+            const uint16_t value = source[xMap[size_t(x)]];
+            row[2 * x] = uint8_t(value & 0xff);
+            row[2 * x + 1] = uint8_t(value >> 8);
+        }
+    }
 }
 
 void ThermalScene::fill(const Target &target, int x0, int y0, int w, int h, Yuv c) const

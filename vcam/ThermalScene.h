@@ -19,6 +19,16 @@ public:
     static constexpr int SensorWidth = 640;
     static constexpr int SensorHeight = 512;
     static constexpr int PaletteCount = 5;
+    // The scene's temperatures in °C, as its radiometric data gives them (README).
+    static constexpr double SkyCelsius = -8.0;
+    static constexpr double GroundCelsius = 6.0;
+    static constexpr double WallCelsius = 12.0;
+    static constexpr double DarkWindowCelsius = 8.0;
+    static constexpr double WarmWindowCelsius = 22.0;
+    static constexpr double SkinCelsius = 34.0;
+    static constexpr double EngineCelsius = 85.0;
+    // A temperature as a thermal core's 16-bit value: kelvin × 64.
+    static constexpr uint16_t kelvin64(double celsius) { return uint16_t((celsius + 273.15) * 64 + 0.5); }
 
     struct View
     {
@@ -52,6 +62,11 @@ public:
     // Frames of width × height (both even) in limited-range (video) or full-range (JPEG) BT.601.
     void setSize(int frameWidth, int frameHeight, bool fullRange);
     void render(const View &view, const Target &target);
+    // The temperatures of the last frame rendered, one 16-bit little-endian value per pixel, kelvin × 64,
+    // width × height values at stride bytes a row: the scene's fixed temperatures (README), people at
+    // skin temperature, without sensor noise. Only after setRadiometric(true).
+    void setRadiometric(bool on) { radiometric = on; }
+    void renderKelvin(uint8_t *out, size_t stride) const;
     // Paints a rectangle of the frame one colour (clipped to the frame); a pixel's chroma is its pair's.
     void fill(const Target &target, int x0, int y0, int w, int h, Yuv colour) const;
 
@@ -81,7 +96,9 @@ private:
     bool palettesBuilt = false;
     double overlayScale = 1;         // overlays are drawn for 640 × 512 and scaled with the frame
     std::vector<uint8_t> background; // SensorWidth × SensorHeight temperatures
-    std::vector<uint8_t> field;      // background plus people, this frame
+    std::vector<uint16_t> kelvinBackground, kelvinField; // the same in kelvin × 64
+    bool radiometric = false;
+    std::vector<uint8_t> field; // background plus people, this frame
     std::vector<Body> bodies;
     static constexpr int NoiseSize = 1 << 16;
     static constexpr int NoiseOffset = 32;

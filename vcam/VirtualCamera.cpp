@@ -4,10 +4,12 @@
 #include "Journal.h"
 #include "RealCalls.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -37,11 +39,13 @@ VirtualCamera &VirtualCamera::instance()
     return *camera;
 }
 
-VirtualCamera::VirtualCamera()
-    : config(CameraConfig::fromEnvironment()), tree(config.card, config.serial), lastNode(config.node)
+VirtualCamera::VirtualCamera() : config(CameraConfig::fromEnvironment()), nextNode(config.node)
 {
-    device = std::make_shared<VirtualDevice>(config, lastNode);
-    tree.publish(lastNode);
+    const std::vector<CameraConfig> configs = CameraConfig::camerasFromEnvironment();
+    for (size_t i = 0; i < configs.size(); ++i) {
+        cameras.push_back(Camera{configs[i], nullptr, nullptr});
+        plugIn(i);
+    }
     std::atexit([] {
         if (made.load() && ::getpid() == maker)
             made.load()->removeTree();
@@ -96,6 +100,17 @@ void VirtualCamera::listen()
 
 int VirtualCamera::nodeNumber(const char *path)
 {
+    // A stable link of /dev/v4l reaches the node it names (../../videoN).
+    char target[64];
+    if (path && std::strncmp(path, "/dev/v4l/", 9) == 0) {
+        const std::string copy = tree.redirect(path);
+        const ssize_t length =
+            copy.empty() ? -1 : RealCalls::get().readlink(copy.c_str(), target, sizeof target - 1);
+        if (length <= 6 || std::strncmp(target, "../../", 6) != 0)
+            return -1;
+        target[length] = '\0';
+        return nodeNumber(("/dev/" + std::string(target + 6)).c_str());
+    }
     if (!path || std::strncmp(path, "/dev/video", 10) != 0 || path[10] < '0' || path[10] > '9')
         return -1;
     char *end = nullptr;
@@ -104,24 +119,38 @@ int VirtualCamera::nodeNumber(const char *path)
         return -1;
     std::lock_guard<std::mutex> lock(mutex);
     // The numbers it had before a replug stay its own (gone), not some other device's.
-    return number >= config.node && number <= lastNode ? int(number) : -1;
+    return number >= config.node && number < nextNode ? int(number) : -1;
+}
+
+std::shared_ptr<VirtualDevice> VirtualCamera::deviceAt(int node) const
+{
+    for (const Camera &camera : cameras) {
+        for (const std::shared_ptr<VirtualDevice> &device : {camera.capture, camera.metadata}) {
+            if (device && device->node() == node)
+                return device;
+        }
+    }
+    return nullptr;
 }
 
 bool VirtualCamera::isPlugged(int node)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return device && device->node() == node;
+    return deviceAt(node) != nullptr;
 }
 
 int VirtualCamera::open(int node, int flags)
 {
     Faults::instance().delayOpen();
     std::unique_lock<std::mutex> lock(mutex);
-    if (!device || device->node() != node) {
+    const std::shared_ptr<VirtualDevice> device = deviceAt(node);
+    if (!device) {
         errno = ENOENT;
         return -1;
     }
-    if (const int error = Faults::instance().takeOpenError()) {
+    // Counted failures are the capture node's: a search that also opens the metadata node to look at
+    // it must not use them up.
+    if (const int error = Faults::instance().takeOpenError(!device->isMetadata())) {
         Journal::write("open video%d %s", node, strerrorname_np(error));
         errno = error;
         return -1;
@@ -130,16 +159,33 @@ int VirtualCamera::open(int node, int flags)
         ::eventfd(0, (flags & O_NONBLOCK ? EFD_NONBLOCK : 0) | (flags & O_CLOEXEC ? EFD_CLOEXEC : 0));
     if (fd < 0)
         return -1;
-    Open entry{device, std::make_unique<DeviceHandle>()};
-    entry.handle->fd = fd;
-    DeviceHandle *handle = entry.handle.get();
+    auto entry = std::make_shared<Open>();
+    entry->device = device;
+    entry->handle = std::make_unique<DeviceHandle>();
+    entry->handle->fd = fd;
+    entry->fds.push_back(fd);
+    DeviceHandle *handle = entry->handle.get();
     std::shared_ptr<VirtualDevice> opened = device;
-    opens[fd] = std::move(entry);
+    opens[fd] = entry;
     lock.unlock();
     opened->attach(handle);
     startListening();
     Journal::write("open video%d ok", node);
     return fd;
+}
+
+VirtualCamera::Open::~Open()
+{
+    if (device)
+        device->detach(handle.get());
+}
+
+void VirtualCamera::Open::forget(int fd)
+{
+    fds.erase(std::remove(fds.begin(), fds.end(), fd), fds.end());
+    // The device signals frames through one of the descriptors still open.
+    if (!fds.empty() && handle->fd == fd)
+        device->rebind(handle.get(), fds.front());
 }
 
 bool VirtualCamera::release(int fd)
@@ -148,11 +194,34 @@ bool VirtualCamera::release(int fd)
     auto found = opens.find(fd);
     if (found == opens.end())
         return false;
-    Open entry = std::move(found->second);
+    std::shared_ptr<Open> entry = std::move(found->second);
     opens.erase(found);
+    entry->forget(fd);
     lock.unlock();
-    entry.device->detach(entry.handle.get());
+    entry.reset(); // the last descriptor of the open file releases it, outside the lock
     return true;
+}
+
+void VirtualCamera::copied(int fd, int copy)
+{
+    std::shared_ptr<Open> replaced, source; // released after the lock
+    std::lock_guard<std::mutex> lock(mutex);
+    if (copy < 0 || copy == fd)
+        return;
+    auto found = opens.find(fd);
+    if (found != opens.end())
+        source = found->second;
+    // dup2 onto one of our descriptors closed that one first.
+    auto previous = opens.find(copy);
+    if (previous != opens.end()) {
+        replaced = std::move(previous->second);
+        opens.erase(previous);
+        replaced->forget(copy);
+    }
+    if (source) {
+        opens[copy] = source;
+        source->fds.push_back(copy);
+    }
 }
 
 std::shared_ptr<VirtualDevice> VirtualCamera::deviceOf(int fd, DeviceHandle **handle)
@@ -162,8 +231,8 @@ std::shared_ptr<VirtualDevice> VirtualCamera::deviceOf(int fd, DeviceHandle **ha
     if (found == opens.end())
         return nullptr;
     if (handle)
-        *handle = found->second.handle.get();
-    return found->second.device;
+        *handle = found->second->handle.get();
+    return found->second->device;
 }
 
 int VirtualCamera::nodeOf(int fd)
@@ -204,32 +273,83 @@ void VirtualCamera::unmapped(void *address)
 
 void VirtualCamera::unplug()
 {
+    std::vector<std::shared_ptr<VirtualDevice>> gone;
     std::unique_lock<std::mutex> lock(mutex);
-    std::shared_ptr<VirtualDevice> gone = std::move(device);
-    if (!gone)
-        return;
-    tree.withdraw(gone->node());
+    for (Camera &camera : cameras) {
+        for (std::shared_ptr<VirtualDevice> *device : {&camera.capture, &camera.metadata}) {
+            if (*device) {
+                tree.withdraw((*device)->node());
+                gone.push_back(std::move(*device));
+            }
+        }
+    }
     lock.unlock();
-    gone->unplug();
+    for (const std::shared_ptr<VirtualDevice> &device : gone)
+        device->unplug();
 }
 
 void VirtualCamera::plug()
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (device)
-        return;
-    // As a real replug often does, the camera comes back as the next node.
-    // Its format, size and rate are read again: a test or a person can plug in another kind of camera.
-    ++lastNode;
-    device = std::make_shared<VirtualDevice>(CameraConfig::fromEnvironment(), lastNode);
-    tree.publish(lastNode);
+    // Their format, size and rate are read again: a test or a person can plug in another kind of camera.
+    const std::vector<CameraConfig> configs = CameraConfig::camerasFromEnvironment();
+    for (size_t i = 0; i < cameras.size(); ++i) {
+        if (cameras[i].capture)
+            continue;
+        if (i < configs.size() && configs[i].port == cameras[i].config.port)
+            cameras[i].config = configs[i];
+        plugIn(i);
+        cameras[i].capture->resetShared();
+        cameras[i].metadata->resetShared();
+    }
+}
+
+void VirtualCamera::plugIn(size_t index)
+{
+    // As a real replug often does, a camera comes back as the next nodes.
+    Camera &camera = cameras[index];
+    camera.capture = std::make_shared<VirtualDevice>(camera.config, nextNode++);
+    camera.metadata = std::make_shared<VirtualDevice>(camera.config, nextNode++, true);
+    UsbIdentity usb;
+    usb.card = camera.config.card;
+    usb.product = camera.config.product;
+    usb.manufacturer = camera.config.manufacturer;
+    usb.serial = camera.config.serial;
+    usb.vendorId = camera.config.vendorId;
+    usb.productId = camera.config.productId;
+    usb.port = camera.config.port;
+    tree.publish(camera.capture->node(), 0, usb);
+    tree.publish(camera.metadata->node(), 1, usb);
+}
+
+std::vector<std::pair<std::string, unsigned char>> VirtualCamera::listed(const std::string &path)
+{
+    std::vector<std::pair<std::string, unsigned char>> names;
+    if (path == "/sys/class") {
+        names.emplace_back("video4linux", DT_DIR);
+    } else if (path == "/dev") {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const Camera &camera : cameras) {
+            for (const std::shared_ptr<VirtualDevice> &device : {camera.capture, camera.metadata}) {
+                if (device)
+                    names.emplace_back("video" + std::to_string(device->node()), DT_CHR);
+            }
+        }
+        if (!names.empty())
+            names.emplace_back("v4l", DT_DIR);
+    }
+    return names;
 }
 
 void VirtualCamera::setStalled(bool stalled)
 {
+    std::vector<std::shared_ptr<VirtualDevice>> plugged;
     std::unique_lock<std::mutex> lock(mutex);
-    std::shared_ptr<VirtualDevice> current = device;
+    for (const Camera &camera : cameras) {
+        if (camera.capture)
+            plugged.push_back(camera.capture);
+    }
     lock.unlock();
-    if (current)
-        current->setStalled(stalled);
+    for (const std::shared_ptr<VirtualDevice> &device : plugged)
+        device->setStalled(stalled);
 }

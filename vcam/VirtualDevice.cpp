@@ -1,6 +1,8 @@
 #include "VirtualDevice.h"
 
+#include "Faults.h"
 #include "RealCalls.h"
+#include "SysfsTree.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -37,6 +39,8 @@ const char *formatName(uint32_t format)
         return "YUYV 4:2:2";
     case V4L2_PIX_FMT_MJPEG:
         return "Motion-JPEG";
+    case V4L2_PIX_FMT_Y16:
+        return "16-bit Greyscale";
     default:
         return "8-bit Greyscale";
     }
@@ -48,10 +52,8 @@ void copyText(uint8_t *to, size_t size, const std::string &text)
     std::memcpy(to, text.data(), std::min(size - 1, text.size()));
 }
 
-bool isCapture(uint32_t type)
-{
-    return type == V4L2_BUF_TYPE_VIDEO_CAPTURE;
-}
+// uvcvideo's metadata buffers: a header per USB payload of a frame, room for this many bytes.
+constexpr uint32_t kMetadataBufferSize = 10240;
 
 int32_t clampToRange(int64_t value, int32_t minimum, int32_t maximum, int32_t step)
 {
@@ -61,23 +63,74 @@ int32_t clampToRange(int64_t value, int32_t minimum, int32_t maximum, int32_t st
 }
 } // namespace
 
-VirtualDevice::VirtualDevice(const CameraConfig &cameraConfig, int node)
-    : config(cameraConfig), nodeNumber(node)
+VirtualDevice::VirtualDevice(const CameraConfig &cameraConfig, int node, bool metadataNode)
+    : config(cameraConfig), nodeNumber(node), metadata(metadataNode),
+      bufferType(metadataNode ? V4L2_BUF_TYPE_META_CAPTURE : V4L2_BUF_TYPE_VIDEO_CAPTURE)
 {
-    formats = {config.pixelFormat};
-    for (uint32_t format : {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_MJPEG, V4L2_PIX_FMT_GREY}) {
-        if (format != config.pixelFormat)
-            formats.push_back(format);
+    for (const CameraConfig::Mode &mode : config.modes) {
+        if (std::find(formats.begin(), formats.end(), mode.format) == formats.end())
+            formats.push_back(mode.format);
     }
-    current.pixelformat = config.pixelFormat;
+    current.pixelformat = config.modes.front().format;
+    current.width = config.modes.front().width;
+    current.height = config.modes.front().height;
     tryFormat(&current);
-    // A thermal core's processing unit: the commands travel as contrast and saturation writes.
     controls = {
         {V4L2_CID_USER_CLASS, "User Controls", 0, 0, 0, 0, 0},
         {V4L2_CID_BRIGHTNESS, "Brightness", 0, 255, 1, 128, 128},
-        {V4L2_CID_CONTRAST, "Contrast", 0, 15, 1, 1, 1},
-        {V4L2_CID_SATURATION, "Saturation", 10, 40, 1, 10, 10},
     };
+    // A thermal core's processing unit: the commands travel as contrast and saturation writes.
+    if (config.commandControls) {
+        controls.push_back({V4L2_CID_CONTRAST, "Contrast", 0, 15, 1, 1, 1});
+        controls.push_back({V4L2_CID_SATURATION, "Saturation", 10, 40, 1, 10, 10});
+    }
+    // The state every process shares about the node, for a camera of this kind.
+    std::string kind = config.card + (metadata ? "/metadata" : "");
+    std::vector<int32_t> defaults;
+    for (const Control &control : controls) {
+        kind += "/" + std::to_string(control.id) + ":" + std::to_string(control.minimum) + ":" +
+                std::to_string(control.maximum) + ":" + std::to_string(control.defaultValue);
+        defaults.push_back(control.defaultValue);
+    }
+    uint32_t fingerprint = 2166136261u;
+    for (char c : kind)
+        fingerprint = (fingerprint ^ uint8_t(c)) * 16777619u;
+    shared = std::make_unique<SharedState>(node, fingerprint, defaults);
+}
+
+void VirtualDevice::resetShared()
+{
+    shared->reset();
+}
+
+bool VirtualDevice::streamedElsewhere()
+{
+    bool held = false;
+    shared->locked([&](SharedState::Record &record) { held = SharedState::heldByOther(record); });
+    return held;
+}
+
+void VirtualDevice::claimStream(bool claim)
+{
+    shared->locked([claim](SharedState::Record &record) {
+        if (claim)
+            record.streamer = ::getpid();
+        else if (record.streamer == ::getpid())
+            record.streamer = 0;
+    });
+}
+
+int VirtualDevice::withSharedValues(const std::function<int()> &call)
+{
+    int result = 0;
+    shared->locked([&](SharedState::Record &record) {
+        for (size_t i = 0; i < controls.size() && i < SharedState::MaxValues; ++i)
+            controls[i].value = record.values[i];
+        result = call();
+        for (size_t i = 0; i < controls.size() && i < SharedState::MaxValues; ++i)
+            record.values[i] = controls[i].value;
+    });
+    return result;
 }
 
 VirtualDevice::~VirtualDevice()
@@ -94,6 +147,12 @@ void VirtualDevice::attach(DeviceHandle *handle)
     updateReadiness();
 }
 
+void VirtualDevice::rebind(DeviceHandle *handle, int fd)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    handle->fd = fd;
+}
+
 void VirtualDevice::detach(DeviceHandle *handle)
 {
     std::unique_lock<std::mutex> lock(mutex);
@@ -101,6 +160,7 @@ void VirtualDevice::detach(DeviceHandle *handle)
         streamOff(lock);
         freeBuffers();
         owner = nullptr;
+        claimStream(false);
     }
     handles.erase(std::remove(handles.begin(), handles.end(), handle), handles.end());
 }
@@ -111,11 +171,32 @@ bool VirtualDevice::isUnplugged()
     return unplugged;
 }
 
+// As uvcvideo on a disconnect: the node is unregistered, so every later call on a descriptor fails with
+// ENODEV and poll reports POLLERR | POLLHUP | POLLPRI (v4l2's core answers so for an unregistered
+// device); the buffers still queued are handed back done and flagged V4L2_BUF_FLAG_ERROR (uvcvideo
+// cancels its queue), which wakes a dequeue already waiting with one of them.
 void VirtualDevice::unplug()
 {
     std::unique_lock<std::mutex> lock(mutex);
     unplugged = true;
-    streamOff(lock);
+    claimStream(false);
+    if (frames.joinable()) {
+        stopFrames = true;
+        frameClock.notify_all();
+        std::thread finished = std::move(frames);
+        lock.unlock();
+        finished.join();
+        lock.lock();
+    }
+    for (uint32_t index : queuedOrder) {
+        Buffer &buffer = buffers[index];
+        buffer.queued = false;
+        buffer.done = true;
+        buffer.error = true;
+        buffer.bytesused = 0;
+        doneOrder.push_back(index);
+    }
+    queuedOrder.clear();
     updateReadiness();
     bufferDone.notify_all();
 }
@@ -135,21 +216,51 @@ bool VirtualDevice::outranked(const DeviceHandle *handle) const
     return false;
 }
 
+std::vector<const CameraConfig::Mode *> VirtualDevice::modesOf(uint32_t format) const
+{
+    std::vector<const CameraConfig::Mode *> found;
+    for (const CameraConfig::Mode &mode : config.modes) {
+        if (mode.format == format)
+            found.push_back(&mode);
+    }
+    return found;
+}
+
+const CameraConfig::Mode *VirtualDevice::currentMode() const
+{
+    for (const CameraConfig::Mode *mode : modesOf(current.pixelformat)) {
+        if (mode->width == current.width && mode->height == current.height)
+            return mode;
+    }
+    return &config.modes.front();
+}
+
 void VirtualDevice::tryFormat(v4l2_pix_format *pix) const
 {
     if (std::find(formats.begin(), formats.end(), pix->pixelformat) == formats.end())
         pix->pixelformat = formats.front();
     const uint32_t format = pix->pixelformat;
+    // The size closest to the one asked for, as uvcvideo measures it (the area the two do not share).
+    const CameraConfig::Mode *best = nullptr;
+    uint64_t bestDistance = UINT64_MAX;
+    for (const CameraConfig::Mode *mode : modesOf(format)) {
+        const uint64_t shared =
+            uint64_t(std::min(mode->width, pix->width)) * std::min(mode->height, pix->height);
+        const uint64_t distance =
+            uint64_t(mode->width) * mode->height + uint64_t(pix->width) * pix->height - 2 * shared;
+        if (distance < bestDistance) {
+            best = mode;
+            bestDistance = distance;
+        }
+    }
+    const uint32_t width = best->width, height = best->height;
     std::memset(pix, 0, sizeof *pix);
     pix->pixelformat = format;
-    pix->width = config.width;
-    pix->height = config.height;
+    pix->width = width;
+    pix->height = height;
     pix->field = V4L2_FIELD_NONE;
-    pix->bytesperline = format == V4L2_PIX_FMT_YUYV   ? config.width * 2
-                        : format == V4L2_PIX_FMT_GREY ? config.width
-                                                      : 0;
-    pix->sizeimage =
-        format == V4L2_PIX_FMT_GREY ? config.width * config.height : config.width * config.height * 2;
+    pix->bytesperline = format == V4L2_PIX_FMT_GREY ? width : format == V4L2_PIX_FMT_MJPEG ? 0 : width * 2;
+    pix->sizeimage = format == V4L2_PIX_FMT_GREY ? width * height : width * height * 2;
     pix->colorspace = V4L2_COLORSPACE_SRGB;
     pix->priv = V4L2_PIX_FMT_PRIV_MAGIC;
 }
@@ -198,16 +309,21 @@ int VirtualDevice::ioctl(DeviceHandle *handle, unsigned long request, void *arg)
         // Standards, tuners, audio, overlays, selections, buffer export: not a UVC camera's.
         return fail(ENOTTY);
     }
+    // The metadata node answers its format and its buffers only, as uvcvideo's does.
+    if (metadata && !answersMetadata(request))
+        return fail(ENOTTY);
     switch (request) {
     case VIDIOC_QUERYCAP: {
         auto *cap = static_cast<v4l2_capability *>(arg);
         std::memset(cap, 0, sizeof *cap);
         copyText(cap->driver, sizeof cap->driver, "uvcvideo");
         copyText(cap->card, sizeof cap->card, config.card);
-        copyText(cap->bus_info, sizeof cap->bus_info, "usb-0000:00:14.0-1");
+        copyText(cap->bus_info, sizeof cap->bus_info, SysfsTree::busInfo(config.port));
         cap->version = kernelVersion();
-        cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT;
-        cap->capabilities = cap->device_caps | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS;
+        cap->device_caps = metadata ? V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING
+                                    : V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT;
+        cap->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT |
+                            V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS;
         return 0;
     }
     case VIDIOC_G_PRIORITY:
@@ -225,7 +341,7 @@ int VirtualDevice::ioctl(DeviceHandle *handle, unsigned long request, void *arg)
     case VIDIOC_SUBSCRIBE_EVENT:
     case VIDIOC_UNSUBSCRIBE_EVENT:
     case VIDIOC_DQEVENT:
-        return eventIoctl(handle, request, arg);
+        return withSharedValues([&] { return eventIoctl(handle, request, arg); });
     case VIDIOC_ENUMINPUT: {
         auto *input = static_cast<v4l2_input *>(arg);
         if (input->index != 0)
@@ -259,7 +375,7 @@ int VirtualDevice::ioctl(DeviceHandle *handle, unsigned long request, void *arg)
     case VIDIOC_G_EXT_CTRLS:
     case VIDIOC_S_EXT_CTRLS:
     case VIDIOC_TRY_EXT_CTRLS:
-        return controlIoctl(handle, request, arg);
+        return withSharedValues([&] { return controlIoctl(handle, request, arg); });
     case VIDIOC_REQBUFS:
     case VIDIOC_QUERYBUF:
     case VIDIOC_QBUF:
@@ -364,12 +480,87 @@ int VirtualDevice::eventIoctl(DeviceHandle *handle, unsigned long request, void 
     return 0;
 }
 
+bool VirtualDevice::answersMetadata(unsigned long request)
+{
+    switch (request) {
+    case VIDIOC_QUERYCAP:
+    case VIDIOC_G_PRIORITY:
+    case VIDIOC_S_PRIORITY:
+    case VIDIOC_ENUMINPUT: // the one input, as v4l2's core gives a receiver without its own
+    case VIDIOC_G_INPUT:
+    case VIDIOC_S_INPUT:
+    case VIDIOC_ENUM_FMT:
+    case VIDIOC_G_FMT:
+    case VIDIOC_S_FMT:
+    case VIDIOC_TRY_FMT:
+    case VIDIOC_REQBUFS:
+    case VIDIOC_QUERYBUF:
+    case VIDIOC_QBUF:
+    case VIDIOC_DQBUF:
+    case VIDIOC_STREAMON:
+    case VIDIOC_STREAMOFF:
+        return true;
+    default:
+        return false;
+    }
+}
+
+uint32_t VirtualDevice::bufferSize() const
+{
+    return metadata ? kMetadataBufferSize : current.sizeimage;
+}
+
+int VirtualDevice::metadataFormatIoctl(DeviceHandle *handle, unsigned long request, void *arg)
+{
+    if (request == VIDIOC_ENUM_FMT) {
+        auto *description = static_cast<v4l2_fmtdesc *>(arg);
+        if (description->type != bufferType || description->index != 0)
+            return fail(EINVAL);
+        std::memset(description, 0, sizeof *description);
+        description->type = bufferType;
+        description->pixelformat = V4L2_META_FMT_UVC;
+        copyText(description->description, sizeof description->description, "UVC Payload Header Metadata");
+        return 0;
+    }
+    auto *format = static_cast<v4l2_format *>(arg);
+    if (format->type != bufferType)
+        return fail(EINVAL);
+    if (request == VIDIOC_S_FMT &&
+        (outranked(handle) || !buffers.empty() || streaming || streamedElsewhere()))
+        return fail(EBUSY);
+    // One format: whatever is asked, UVCH is the answer.
+    std::memset(&format->fmt, 0, sizeof format->fmt);
+    format->fmt.meta.dataformat = V4L2_META_FMT_UVC;
+    format->fmt.meta.buffersize = kMetadataBufferSize;
+    return 0;
+}
+
+// What uvcvideo puts in a metadata buffer for a frame: the time the frame's first payload arrived,
+// the USB frame number then, and the payload's header (length 12: the flags byte, PTS and SCR).
+size_t VirtualDevice::writeMetadata(uint8_t *data, int64_t nowNs, uint32_t frameNumber) const
+{
+    const uint64_t ns = uint64_t(nowNs);
+    const uint16_t sof = uint16_t((nowNs / 1000000) & 0x7ff);
+    const uint32_t pts = uint32_t(uint64_t(nowNs) / 1000 * 48); // a 48 MHz device clock
+    const uint32_t stc = pts + 48000;
+    uint8_t header[12] = {12, uint8_t(0x8c | (frameNumber & 1)), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    std::memcpy(header + 2, &pts, 4);
+    std::memcpy(header + 6, &stc, 4);
+    std::memcpy(header + 10, &sof, 2);
+    std::memcpy(data, &ns, 8);
+    std::memcpy(data + 8, &sof, 2);
+    std::memcpy(data + 10, header, sizeof header);
+    return 10 + sizeof header;
+}
+
 int VirtualDevice::formatIoctl(DeviceHandle *handle, unsigned long request, void *arg)
 {
+    if (metadata)
+        return metadataFormatIoctl(handle, request, arg);
     switch (request) {
     case VIDIOC_ENUM_FMT: {
         auto *description = static_cast<v4l2_fmtdesc *>(arg);
-        if (!isCapture(description->type) || description->index >= formats.size())
+        if (!(description->type == bufferType) || description->index >= formats.size())
             return fail(EINVAL);
         const uint32_t index = description->index, type = description->type;
         std::memset(description, 0, sizeof *description);
@@ -384,14 +575,14 @@ int VirtualDevice::formatIoctl(DeviceHandle *handle, unsigned long request, void
     case VIDIOC_S_FMT:
     case VIDIOC_TRY_FMT: {
         auto *format = static_cast<v4l2_format *>(arg);
-        if (!isCapture(format->type))
+        if (!(format->type == bufferType))
             return fail(EINVAL);
         if (request == VIDIOC_G_FMT) {
             std::memset(&format->fmt, 0, sizeof format->fmt);
             format->fmt.pix = current;
             return 0;
         }
-        if (request == VIDIOC_S_FMT && outranked(handle))
+        if (request == VIDIOC_S_FMT && (outranked(handle) || streamedElsewhere()))
             return fail(EBUSY);
         v4l2_pix_format wanted = format->fmt.pix;
         tryFormat(&wanted);
@@ -406,21 +597,24 @@ int VirtualDevice::formatIoctl(DeviceHandle *handle, unsigned long request, void
     }
     case VIDIOC_ENUM_FRAMESIZES: {
         auto *size = static_cast<v4l2_frmsizeenum *>(arg);
-        if (size->index != 0 ||
-            std::find(formats.begin(), formats.end(), size->pixel_format) == formats.end())
+        const std::vector<const CameraConfig::Mode *> sizes = modesOf(size->pixel_format);
+        if (size->index >= sizes.size())
             return fail(EINVAL);
-        const uint32_t format = size->pixel_format;
+        const uint32_t format = size->pixel_format, index = size->index;
         std::memset(size, 0, sizeof *size);
+        size->index = index;
         size->pixel_format = format;
         size->type = V4L2_FRMSIZE_TYPE_DISCRETE;
-        size->discrete = {config.width, config.height};
+        size->discrete = {sizes[index]->width, sizes[index]->height};
         return 0;
     }
     case VIDIOC_ENUM_FRAMEINTERVALS: {
         auto *interval = static_cast<v4l2_frmivalenum *>(arg);
+        const std::vector<const CameraConfig::Mode *> sizes = modesOf(interval->pixel_format);
         if (interval->index != 0 ||
-            std::find(formats.begin(), formats.end(), interval->pixel_format) == formats.end() ||
-            interval->width != config.width || interval->height != config.height)
+            std::none_of(sizes.begin(), sizes.end(), [&](const CameraConfig::Mode *mode) {
+                return mode->width == interval->width && mode->height == interval->height;
+            }))
             return fail(EINVAL);
         const v4l2_frmivalenum asked = *interval;
         std::memset(interval, 0, sizeof *interval);
@@ -434,7 +628,7 @@ int VirtualDevice::formatIoctl(DeviceHandle *handle, unsigned long request, void
     case VIDIOC_G_PARM:
     case VIDIOC_S_PARM: {
         auto *parameters = static_cast<v4l2_streamparm *>(arg);
-        if (!isCapture(parameters->type))
+        if (!(parameters->type == bufferType))
             return fail(EINVAL);
         if (request == VIDIOC_S_PARM && outranked(handle))
             return fail(EBUSY);
@@ -605,13 +799,13 @@ int VirtualDevice::bufferIoctl(DeviceHandle *handle, unsigned long request, void
         return requestBuffers(handle, static_cast<v4l2_requestbuffers *>(arg), lock);
     if (request == VIDIOC_QUERYBUF) {
         auto *buffer = static_cast<v4l2_buffer *>(arg);
-        if (!isCapture(buffer->type) || buffer->index >= buffers.size())
+        if (!(buffer->type == bufferType) || buffer->index >= buffers.size())
             return fail(EINVAL);
         fillBuffer(buffer, buffer->index);
         return 0;
     }
     if (request == VIDIOC_STREAMON || request == VIDIOC_STREAMOFF) {
-        if (!isCapture(*static_cast<int *>(arg)))
+        if (!(uint32_t(*static_cast<int *>(arg)) == bufferType))
             return fail(EINVAL);
         if (owner && owner != handle)
             return fail(EBUSY);
@@ -621,14 +815,18 @@ int VirtualDevice::bufferIoctl(DeviceHandle *handle, unsigned long request, void
             streamOff(lock);
             return 0;
         }
+        if (streamedElsewhere())
+            return fail(EBUSY);
         if (buffers.empty())
             return fail(EINVAL);
+        if (!streaming && !metadata && Faults::instance().takeNoSpace())
+            return fail(ENOSPC);
         if (!streaming)
             streamOn();
         return 0;
     }
     auto *buffer = static_cast<v4l2_buffer *>(arg);
-    if (!isCapture(buffer->type))
+    if (!(buffer->type == bufferType))
         return fail(EINVAL);
     if (owner && owner != handle)
         return fail(EBUSY);
@@ -641,6 +839,7 @@ int VirtualDevice::bufferIoctl(DeviceHandle *handle, unsigned long request, void
     if (queued.queued || queued.done)
         return fail(EINVAL);
     queued.queued = true;
+    queued.error = false;
     queuedOrder.push_back(buffer->index);
     fillBuffer(buffer, buffer->index);
     return 0;
@@ -649,10 +848,11 @@ int VirtualDevice::bufferIoctl(DeviceHandle *handle, unsigned long request, void
 int VirtualDevice::requestBuffers(DeviceHandle *handle, v4l2_requestbuffers *request,
                                   std::unique_lock<std::mutex> &lock)
 {
-    if (!isCapture(request->type) || request->memory != V4L2_MEMORY_MMAP) {
+    if (!(request->type == bufferType) || request->memory != V4L2_MEMORY_MMAP) {
         return fail(EINVAL);
     }
-    if ((owner && owner != handle) || streaming || outranked(handle))
+    // Another process streaming holds the camera, as another file handle holds a uvcvideo node.
+    if ((owner && owner != handle) || streaming || outranked(handle) || streamedElsewhere())
         return fail(EBUSY);
     for (const Buffer &buffer : buffers) {
         if (buffer.mappings > 0)
@@ -665,11 +865,12 @@ int VirtualDevice::requestBuffers(DeviceHandle *handle, v4l2_requestbuffers *req
     freeBuffers();
     if (request->count == 0) {
         owner = nullptr;
+        claimStream(false);
         return 0;
     }
     const uint32_t count = std::clamp<uint32_t>(request->count, 2, kMaxBuffers);
     const long page = ::sysconf(_SC_PAGESIZE);
-    stride = (current.sizeimage + size_t(page) - 1) / size_t(page) * size_t(page);
+    stride = (bufferSize() + size_t(page) - 1) / size_t(page) * size_t(page);
     memfd = ::memfd_create("tarn-vcam-buffers", MFD_CLOEXEC);
     if (memfd < 0 || ::ftruncate(memfd, off_t(stride * count)) != 0)
         return fail(ENOMEM);
@@ -682,6 +883,7 @@ int VirtualDevice::requestBuffers(DeviceHandle *handle, v4l2_requestbuffers *req
     memory = static_cast<uint8_t *>(view);
     buffers.assign(count, Buffer{});
     owner = handle;
+    claimStream(true);
     request->count = count;
     return 0;
 }
@@ -704,10 +906,10 @@ void VirtualDevice::fillBuffer(v4l2_buffer *buffer, uint32_t index) const
     const Buffer &state = buffers[index];
     std::memset(buffer, 0, sizeof *buffer);
     buffer->index = index;
-    buffer->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    buffer->type = bufferType;
     buffer->memory = V4L2_MEMORY_MMAP;
     buffer->m.offset = uint32_t(index * stride);
-    buffer->length = current.sizeimage;
+    buffer->length = bufferSize();
     buffer->bytesused = state.bytesused;
     buffer->field = V4L2_FIELD_NONE;
     buffer->sequence = state.sequence;
@@ -719,6 +921,8 @@ void VirtualDevice::fillBuffer(v4l2_buffer *buffer, uint32_t index) const
         buffer->flags |= V4L2_BUF_FLAG_DONE;
     if (state.mappings > 0)
         buffer->flags |= V4L2_BUF_FLAG_MAPPED;
+    if (state.error)
+        buffer->flags |= V4L2_BUF_FLAG_ERROR;
 }
 
 int VirtualDevice::dequeue(DeviceHandle *handle, v4l2_buffer *buffer, std::unique_lock<std::mutex> &lock)
@@ -732,7 +936,7 @@ int VirtualDevice::dequeue(DeviceHandle *handle, v4l2_buffer *buffer, std::uniqu
         if (nonBlocking)
             return fail(EAGAIN);
         bufferDone.wait(lock);
-        if (unplugged)
+        if (unplugged && doneOrder.empty())
             return fail(ENODEV);
         if (!streaming || owner != handle)
             return fail(EINVAL);
@@ -768,7 +972,9 @@ void VirtualDevice::unmapBuffer(int index)
 
 void VirtualDevice::streamOn()
 {
-    painter.setFormat(current.pixelformat, current.width, current.height, config.fps);
+    if (!metadata)
+        painter.setFormat(current.pixelformat, current.width, current.height, config.fps,
+                          currentMode()->split);
     streaming = true;
     stopFrames = false;
     sequence = 0;
@@ -817,7 +1023,8 @@ void VirtualDevice::frameLoop()
     pthread_setname_np(pthread_self(), "vcam-frames");
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::nanoseconds(1000000000 / config.fps);
-    auto due = Clock::now() + period;
+    const int warmupMs = metadata ? 0 : Faults::instance().warmupMs();
+    auto due = Clock::now() + (warmupMs > 0 ? std::chrono::nanoseconds(warmupMs * 1000000LL) : period);
     std::unique_lock<std::mutex> lock(mutex);
     while (!stopFrames) {
         if (frameClock.wait_until(lock, due, [this] { return stopFrames; }))
@@ -835,14 +1042,18 @@ void VirtualDevice::frameLoop()
         const int64_t nowNs = int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
         const ThermalScene::View view = scene.viewAt(nowNs, frameNumber);
         uint8_t *data = memory + index * stride;
-        const size_t capacity = current.sizeimage;
+        const size_t capacity = bufferSize();
         lock.unlock();
-        const size_t used = painter.paint(view, data, capacity, config.stamp ? nowNs : -1);
+        const size_t used = metadata ? writeMetadata(data, nowNs, frameNumber)
+                                     : painter.paint(view, data, capacity, config.stamp ? nowNs : -1);
         lock.lock();
         Buffer &buffer = buffers[index];
         buffer.queued = false;
         buffer.done = true;
         buffer.bytesused = uint32_t(used);
+        buffer.error = !metadata && Faults::instance().takeErrorFrame();
+        if (!metadata && Faults::instance().takeShortFrame())
+            buffer.bytesused = uint32_t(used / 2); // the end of the frame was lost on the bus
         buffer.sequence = frameNumber;
         buffer.timestamp = {now.tv_sec, now.tv_nsec / 1000};
         doneOrder.push_back(index);

@@ -3,12 +3,15 @@
 #include "CameraConfig.h"
 #include "FramePainter.h"
 #include "SceneState.h"
+#include "SharedState.h"
 
 #include <linux/videodev2.h>
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -37,14 +40,18 @@ struct DeviceHandle
 class VirtualDevice
 {
 public:
-    VirtualDevice(const CameraConfig &config, int node);
+    // The camera's capture node, or its metadata node (uvcvideo's second node, V4L2_META_FMT_UVC).
+    VirtualDevice(const CameraConfig &config, int node, bool metadata = false);
     ~VirtualDevice();
     VirtualDevice(const VirtualDevice &) = delete;
     VirtualDevice &operator=(const VirtualDevice &) = delete;
 
     int node() const { return nodeNumber; }
+    bool isMetadata() const { return metadata; }
 
     void attach(DeviceHandle *handle);
+    // The handle's descriptor is now fd (the one it had is being closed, a copy stays open).
+    void rebind(DeviceHandle *handle, int fd);
     // Releases what the handle held (its queue, its priority); the caller closes the descriptor after.
     void detach(DeviceHandle *handle);
 
@@ -62,6 +69,8 @@ public:
     // reports an error), stops sending frames, or sends them again.
     void unplug();
     void setStalled(bool stalled);
+    // Plugged in again: the values and the streamer other processes left are forgotten.
+    void resetShared();
 
 private:
     struct Buffer
@@ -72,6 +81,7 @@ private:
         int mappings = 0;
         bool queued = false;
         bool done = false;
+        bool error = false; // V4L2_BUF_FLAG_ERROR: the frame is damaged
     };
     struct Control
     {
@@ -81,16 +91,26 @@ private:
     };
 
     int formatIoctl(DeviceHandle *handle, unsigned long request, void *arg);
+    int metadataFormatIoctl(DeviceHandle *handle, unsigned long request, void *arg);
+    static bool answersMetadata(unsigned long request);
+    uint32_t bufferSize() const;
+    size_t writeMetadata(uint8_t *data, int64_t nowNs, uint32_t frameNumber) const;
     int controlIoctl(DeviceHandle *handle, unsigned long request, void *arg);
     int bufferIoctl(DeviceHandle *handle, unsigned long request, void *arg,
                     std::unique_lock<std::mutex> &lock);
     int extControls(DeviceHandle *handle, unsigned long request, v4l2_ext_controls *controls);
     bool outranked(const DeviceHandle *handle) const;
+    bool streamedElsewhere();
+    void claimStream(bool claim);
+    // Runs call with the control values as every process shares them, and shares what it left.
+    int withSharedValues(const std::function<int()> &call);
     uint32_t highestPriority() const;
     int eventIoctl(DeviceHandle *handle, unsigned long request, void *arg);
     void queueEvent(DeviceHandle *handle, const struct Control &control, uint32_t changes);
     void controlChanged(const DeviceHandle *writer, const struct Control &control);
     void tryFormat(v4l2_pix_format *pix) const;
+    std::vector<const CameraConfig::Mode *> modesOf(uint32_t format) const;
+    const CameraConfig::Mode *currentMode() const;
     Control *findControl(uint32_t id);
     const Control *nextControl(uint32_t after) const;
     void fillBuffer(v4l2_buffer *buffer, uint32_t index) const;
@@ -105,6 +125,8 @@ private:
 
     const CameraConfig config;
     const int nodeNumber;
+    const bool metadata;
+    const uint32_t bufferType;
     std::vector<uint32_t> formats;
 
     std::mutex mutex;
@@ -128,4 +150,5 @@ private:
     uint32_t sequence = 0;
     std::thread frames;
     FramePainter painter;
+    std::unique_ptr<SharedState> shared;
 };

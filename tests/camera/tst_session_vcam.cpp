@@ -165,8 +165,10 @@ private slots:
                              "Open UVC OK And Ready Start Capture", "setFormat ", "seturl "}));
         QVERIFY(log.contains("description: \"Tarn Thermal: UVC Camera\""));
         QVERIFY(log.contains("seturl  \"video=Tarn Thermal: UVC Camera|640x512\""));
-        // Each refused open is reported, and a new search follows it.
-        QCOMPARE(log.matching("Open UVC Failure and ready search").size(), refused);
+        // A refused open of the library is reported, and a new search follows it. Qt's camera listing
+        // opens the nodes too (the metadata node among them), so some refusals are its own.
+        const int reported = log.matching("Open UVC Failure and ready search").size();
+        QVERIFY2(reported >= qMin(refused, 1) && reported <= refused, qPrintable(QString::number(reported)));
         const int failure = log.indexOf("Open UVC Failure and ready search");
         QVERIFY(failure < 0 || log.indexOf("description:", failure) > failure);
 

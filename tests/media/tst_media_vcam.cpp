@@ -24,12 +24,13 @@ class MediaVirtualCameraTest : public QObject
 
     int node = 0;
 
-    // Plugs in a camera of this kind (the old one leaves: a replug comes back as the next node).
+    // Plugs in a camera of this kind (the old one leaves: a replug comes back at the next two nodes,
+    // its capture node and its metadata node).
     bool replug(const QByteArray &format, const QByteArray &size)
     {
         qputenv("TARN_VCAM_FORMAT", format);
         qputenv("TARN_VCAM_SIZE", size);
-        const QString next = QString("/dev/video%1").arg(++node);
+        const QString next = QString("/dev/video%1").arg(node += 2);
         return VirtualCameraProcess::send("unplug") && VirtualCameraProcess::send("plug") &&
                QTest::qWaitFor([&] { return QFileInfo::exists(next); }, 5000);
     }

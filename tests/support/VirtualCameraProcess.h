@@ -12,8 +12,8 @@ public:
     // control FIFO and a journal, and starts the same program again in place (execv); returns when it is
     // loaded. The FIFO and the journal are removed when the process exits.
     static void load(char **argv, int node);
-    // Sends a control line ("unplug", "plug", "stall", "resume", "fail N ERRNO", "slow-open MS",
-    // "slow-read MS": see vcam/Faults.h) to the camera of this process; false
+    // Sends a control line ("unplug", "plug", "stall", "resume", and the faults of vcam/Faults.h such
+    // as "fail N ERRNO", "slow-open MS", "error-frames N") to the camera of this process; false
     // when it does not listen yet (it listens from the first open of its node).
     static bool send(const QByteArray &command);
     // What the camera saw so far, one entry per line of its journal ("open video0 ok", "contrast 5",

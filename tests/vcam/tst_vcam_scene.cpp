@@ -29,6 +29,7 @@ struct Stream
     int fd = -1;
     QVector<QPair<void *, size_t>> maps;
     qint64 capturedUs = 0; // of the last frame taken, on the camera's clock
+    quint32 flags = 0;     // of the last frame taken
 
     bool start(int node)
     {
@@ -68,6 +69,7 @@ struct Stream
             if (::ioctl(fd, VIDIOC_DQBUF, &buffer) < 0)
                 return {};
             capturedUs = qint64(buffer.timestamp.tv_sec) * 1000000 + buffer.timestamp.tv_usec;
+            flags = buffer.flags;
             const QByteArray frame(static_cast<const char *>(maps[int(buffer.index)].first),
                                    int(buffer.bytesused));
             ::ioctl(fd, VIDIOC_QBUF, &buffer);
@@ -84,6 +86,14 @@ struct Stream
         return ::ioctl(fd, VIDIOC_S_EXT_CTRLS, &list) == 0;
     }
 };
+// Sends a control line and waits until the camera carried it out.
+bool command(const QByteArray &line)
+{
+    const int skip = VirtualCameraProcess::journal().size();
+    return VirtualCameraProcess::send(line) &&
+           QTest::qWaitFor(
+               [&] { return VirtualCameraProcess::journal().mid(skip).contains("command " + line); }, 5000);
+}
 } // namespace
 
 class VirtualCameraSceneTest : public QObject
@@ -91,6 +101,59 @@ class VirtualCameraSceneTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        // The camera listens for control lines from the first open of its node.
+        ::close(::open(qPrintable(QString("/dev/video%1").arg(kNode)), O_RDWR));
+        QTRY_VERIFY(VirtualCameraProcess::send("control-ok"));
+    }
+    void cleanup()
+    {
+        QVERIFY(command("warmup 0"));
+        QVERIFY(command("control-ok"));
+    }
+
+    // A fault set through the control channel shows in what the next stream gets.
+    void faultShowsInTheStream_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("startErrno");        // of STREAMON
+        QTest::addColumn<int>("writeErrno");        // of a control write
+        QTest::addColumn<QVector<bool>>("damaged"); // the first frames: flagged V4L2_BUF_FLAG_ERROR or short
+        QTest::addColumn<int>("firstFrameMs");      // at least, after STREAMON
+        QTest::newRow("error-frames 2")
+            << QByteArray("error-frames 2") << 0 << 0 << QVector<bool>{1, 1, 0} << 0;
+        QTest::newRow("short-frames 1") << QByteArray("short-frames 1") << 0 << 0 << QVector<bool>{1, 0} << 0;
+        QTest::newRow("enospc") << QByteArray("enospc") << ENOSPC << 0 << QVector<bool>{0} << 0;
+        QTest::newRow("control-fail EPIPE")
+            << QByteArray("control-fail EPIPE") << 0 << EPIPE << QVector<bool>{0} << 0;
+        QTest::newRow("warmup 300") << QByteArray("warmup 300") << 0 << 0 << QVector<bool>{0} << 300;
+    }
+    void faultShowsInTheStream()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, startErrno);
+        QFETCH(int, writeErrno);
+        QFETCH(QVector<bool>, damaged);
+        QFETCH(int, firstFrameMs);
+        QVERIFY(command(line));
+        if (startErrno) {
+            Stream refused;
+            QVERIFY(!refused.start(kNode));
+            QCOMPARE(errno, startErrno);
+        }
+        Stream stream;
+        const qint64 startUs = monotonicUs();
+        QVERIFY(stream.start(kNode));
+        QCOMPARE(stream.write(V4L2_CID_CONTRAST, 1) ? 0 : errno, writeErrno);
+        for (int i = 0; i < damaged.size(); ++i) {
+            const QByteArray frame = stream.frameAfter(0);
+            if (i == 0)
+                QVERIFY(stream.capturedUs - startUs >= firstFrameMs * 1000);
+            const bool flagged = stream.flags & V4L2_BUF_FLAG_ERROR;
+            QCOMPARE(flagged || frame.size() < 640 * 512 * 2, bool(damaged[i]));
+        }
+    }
 
     // Each value is written in turn (the same again included: every write is one command) while the
     // scene holds still; the frame after it differs from the frame before it when the value is visible.

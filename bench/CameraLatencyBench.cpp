@@ -12,8 +12,14 @@
 #include "media/FFmpegThread.h"
 #include "presentation/FameProvider.h"
 
+#include "app/QmlTypes.h"
+#include "presentation/RenderRoad.h"
+
 #include <QCommandLineParser>
-#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQuickView>
 #include <QTextStream>
 #include <QTimer>
 
@@ -22,9 +28,41 @@
 
 using namespace VirtualCameraBench;
 
+namespace {
+// The picture pane on either presentation road, as the window has it.
+const char *const kPane = R"(
+import QtQuick 2.12
+import QtMultimedia 5.12
+Rectangle {
+    color: "black"
+    VideoOutput {
+        anchors.fill: parent
+        fillMode: VideoOutput.Stretch
+        visible: frameProvider.renderRoad !== "software"
+        source: visible ? frameProvider : null
+    }
+    Loader {
+        anchors.fill: parent
+        active: frameProvider.renderRoad === "software"
+        source: "qrc:/SoftwareVideoPane.qml"
+    }
+}
+)";
+} // namespace
+
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    // A window needs a GUI application; the surface alone runs without a display.
+    bool window = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if ((argument == "--road" && i + 1 < argc && QByteArray(argv[i + 1]) != "none") ||
+            (argument.startsWith("--road=") && argument != "--road=none"))
+            window = true;
+    }
+    const std::unique_ptr<QCoreApplication> application(window ? new QGuiApplication(argc, argv)
+                                                               : new QCoreApplication(argc, argv));
+    QCoreApplication &app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("tarn-camera-bench"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARN_VERSION));
     QCommandLineParser parser;
@@ -35,7 +73,19 @@ int main(int argc, char *argv[])
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("seconds"),
                                  QStringLiteral("How long to run (10 or more; 12)."));
+    const QCommandLineOption roadOption(
+        QStringLiteral("road"),
+        QStringLiteral("none (default): to the frame provider's surface, without a window; opengl or "
+                       "software: to the screen, through a 640x512 window on that presentation road."),
+        QStringLiteral("road"), QStringLiteral("none"));
+    parser.addOption(roadOption);
     parser.process(app);
+    const QString road = parser.value(roadOption);
+    if (road != QLatin1String("none") && road != QLatin1String("opengl") &&
+        road != QLatin1String("software")) {
+        QTextStream(stderr) << "tarn-camera-bench: --road takes none, opengl or software\n";
+        return 2;
+    }
     const QStringList positional = parser.positionalArguments();
     bool isNumber = true;
     const int seconds = positional.isEmpty() ? 12 : positional.first().toInt(&isNumber);
@@ -62,7 +112,40 @@ int main(int argc, char *argv[])
         if (plugNs > 0 && backNs < 0)
             backNs = presentedNs;
     };
-    frameProvider->setVideoSurface(&surface);
+    // Through a window: the latest image when the scene graph takes it, then the time it reached the
+    // screen (its buffers swapped).
+    std::unique_ptr<QQuickView> view;
+    qint64 syncedStamp = -1;
+    if (road == QLatin1String("none")) {
+        frameProvider->setVideoSurface(&surface);
+    } else {
+        frameProvider->setRenderRoad(RenderRoad::name(RenderRoad::choose(road)));
+        frameProvider->setImageConsumer(true);
+        registerQmlTypes();
+        view = std::make_unique<QQuickView>();
+        view->rootContext()->setContextProperty(QStringLiteral("frameProvider"), frameProvider);
+        view->setResizeMode(QQuickView::SizeRootObjectToView);
+        QQmlComponent pane(view->engine());
+        pane.setData(kPane, QUrl());
+        view->setContent(QUrl(), &pane, pane.create(view->rootContext()));
+        view->resize(640, 512);
+        view->show();
+        QObject::connect(
+            view.get(), &QQuickWindow::beforeSynchronizing, view.get(),
+            [&syncedStamp] {
+                const QImage latest = frameProvider->latestImage();
+                syncedStamp = latest.isNull() ? -1 : StampSurface::stampOf(latest);
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            view.get(), &QQuickWindow::frameSwapped, view.get(),
+            [&] {
+                if (syncedStamp > 0)
+                    surface.onPresent(steadyNs(), syncedStamp);
+                syncedStamp = -1;
+            },
+            Qt::DirectConnection);
+    }
 
     auto control = std::make_unique<MainControl>();
     const qint64 sessionStartNs = steadyNs();
@@ -77,8 +160,11 @@ int main(int argc, char *argv[])
     removeControl();
     QMetaObject::invokeMethod(control.get(), "slotEndUVCConnect", Qt::DirectConnection);
     control.reset();
+    view.reset();
     frameProvider->setVideoSurface(nullptr);
 
+    if (road != QLatin1String("none"))
+        out << "road " << road << " (to the screen)\n";
     out << "frames presented " << latenciesUs.size() << " in " << seconds << " s\n";
     out << "capture-to-present p50 " << QString::number(percentile(latenciesUs, 50) / 1000.0, 'f', 2)
         << " ms\n";

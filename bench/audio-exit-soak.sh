@@ -11,7 +11,7 @@ work=$(mktemp -d)
 export XDG_RUNTIME_DIR=$work/run
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 cleanup() {
-    pactl exit >/dev/null 2>&1 || true
+    pulseaudio --kill >/dev/null 2>&1 || true
     rm -rf "$work"
 }
 trap cleanup EXIT

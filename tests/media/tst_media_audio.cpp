@@ -68,10 +68,13 @@ private slots:
     void playsAsTheFileSounds_data()
     {
         QTest::addColumn<QString>("args"); // ffmpeg arguments of a 3 s 1 kHz tone
-        QTest::addColumn<int>("rate");     // the stream's rate, which the output takes
+        QTest::addColumn<int>("rate");     // the stream's rate
         QTest::newRow("AAC 44.1 kHz stereo") << "sample_rate=44100:duration=3 -ac 2 -c:a aac" << 44100;
         QTest::newRow("AAC 48 kHz 5.1") << "sample_rate=48000:duration=3 -ac 6 -c:a aac" << 48000;
         QTest::newRow("MP3 22.05 kHz mono") << "sample_rate=22050:duration=3 -ac 1 -c:a libmp3lame" << 22050;
+        // A rate the output refuses: converted to the output's own.
+        QTest::newRow("PCM 768 kHz") << "sample_rate=48000:duration=3 -ac 2 -ar 768000 -c:a pcm_s16le"
+                                     << 768000;
     }
     void playsAsTheFileSounds()
     {

@@ -2,6 +2,8 @@
 
 #include "presentation/PresentationLog.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
@@ -22,6 +24,14 @@ QString RenderRoad::openGLRenderer()
     const QString renderer = text ? QString::fromLatin1(text) : QString();
     context.doneCurrent();
     return renderer;
+}
+
+bool RenderRoad::hasGpuDevice()
+{
+    const QStringList nodes =
+        QDir(QStringLiteral("/dev/dri"))
+            .entryList({QStringLiteral("renderD*"), QStringLiteral("card*")}, QDir::System);
+    return !nodes.isEmpty() || QFileInfo::exists(QStringLiteral("/dev/nvidia0"));
 }
 
 bool RenderRoad::isSoftwareRasteriser(const QString &renderer)
@@ -46,6 +56,13 @@ RenderRoad::Road RenderRoad::choose(const QString &requested)
     } else if (!backend.isEmpty()) {
         road = backend == "software" ? Software : OpenGL;
         why = QStringLiteral("QT_QUICK_BACKEND=%1").arg(QString::fromLocal8Bit(backend));
+        // "opengl" is the road's name, not one of Qt's backends: Qt's own default is OpenGL.
+        if (backend == "opengl")
+            qunsetenv("QT_QUICK_BACKEND");
+    } else if (!hasGpuDevice()) {
+        // Not even a context is made to ask: loading and unloading a driver costs time at every start.
+        road = Software;
+        why = QStringLiteral("no GPU device in /dev/dri, so OpenGL could only be a software rasteriser");
     } else {
         const QString renderer = openGLRenderer();
         if (renderer.isEmpty()) {

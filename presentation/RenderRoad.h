@@ -17,7 +17,8 @@ public:
     };
 
     // Chooses once, after the QGuiApplication and before the first window: requested is "opengl",
-    // "software" or "auto"/empty (then QT_QUICK_BACKEND, then the OpenGL renderer decide). Sets the
+    // "software" or "auto"/empty (then QT_QUICK_BACKEND, then the GPU devices and the OpenGL renderer
+    // decide). Sets the
     // scene graph's backend to match and logs the choice with its reason (tarn.presentation).
     static Road choose(const QString &requested);
     // The road's name as the window reads it: "opengl" or "software".
@@ -27,6 +28,9 @@ public:
     }
     // The renderer string of the default OpenGL context; empty when none can be made.
     static QString openGLRenderer();
+    // A GPU device node is there (/dev/dri/renderD*, /dev/dri/card*, /dev/nvidia0): without one, OpenGL
+    // can only be a software rasteriser.
+    static bool hasGpuDevice();
     // A renderer string that names a software rasteriser.
     static bool isSoftwareRasteriser(const QString &renderer);
 };

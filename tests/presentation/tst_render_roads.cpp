@@ -83,6 +83,11 @@ class RenderRoadsTest : public QObject
         environment.insert("TARN_DRAW_ROAD", road);
         environment.insert("TARN_DRAW_OUTPUT", dir.filePath(road + ".png"));
         environment.insert("QT_LOGGING_RULES", "*.debug=false");
+        environment.remove("QT_QUICK_BACKEND");
+        // Under LeakSanitizer: Qt Quick's software renderer never deletes the textures of the images it
+        // shows (the button icons), a leak inside Qt that no suppression can name (see tests/CMakeLists.txt).
+        if (road != QLatin1String("opengl") && environment.contains("ASAN_OPTIONS"))
+            environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":detect_leaks=0");
         child.setProcessEnvironment(environment);
         child.start(QCoreApplication::applicationFilePath(), QStringList());
         if (!child.waitForFinished(60000) || child.exitCode() != 0)

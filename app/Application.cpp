@@ -100,6 +100,7 @@ int runApplication(int argc, char *argv[], const char *summary)
         return answerViewerCommandLine(argc, argv, summary);
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    RenderRoad::drawWithoutDelay();
     QGuiApplication app(argc, argv);
     frameProvider->setRenderRoad(RenderRoad::name(RenderRoad::choose(viewerRenderChoice(app.arguments()))));
     QQmlApplicationEngine engine;

@@ -60,6 +60,8 @@ int main(int argc, char *argv[])
             (argument.startsWith("--road=") && argument != "--road=none"))
             window = true;
     }
+    if (window)
+        RenderRoad::drawWithoutDelay(); // as the viewer does
     const std::unique_ptr<QCoreApplication> application(window ? new QGuiApplication(argc, argv)
                                                                : new QCoreApplication(argc, argv));
     QCoreApplication &app = *application;

@@ -43,6 +43,12 @@ bool RenderRoad::isSoftwareRasteriser(const QString &renderer)
     return false;
 }
 
+void RenderRoad::drawWithoutDelay()
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_UPDATE_IDLE_TIME"))
+        qputenv("QT_QPA_UPDATE_IDLE_TIME", "0");
+}
+
 RenderRoad::Road RenderRoad::choose(const QString &requested)
 {
     Road road = OpenGL;

@@ -16,6 +16,10 @@ public:
         Software,
     };
 
+    // Before the QGuiApplication: a window asks to be drawn again (each new picture) and Qt waits 5 ms
+    // by default before it draws, to gather more changes; the picture comes at most every frame
+    // interval, so that wait is only latency. QT_QPA_UPDATE_IDLE_TIME set by the user still wins.
+    static void drawWithoutDelay();
     // Chooses once, after the QGuiApplication and before the first window: requested is "opengl",
     // "software" or "auto"/empty (then QT_QUICK_BACKEND, then the GPU devices and the OpenGL renderer
     // decide). Sets the

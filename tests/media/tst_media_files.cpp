@@ -100,6 +100,59 @@ private slots:
 
     // An MP3 plays its sound, and its cover picture arrives as the one image. (Sound-only files: the
     // audio test.)
+    // The formats cameras send, in colour: each pixel of the picture against BT.601 (limited range) worked
+    // out from the frame's own bytes. A swap of U and V, or of the channels, moves most pixels far off.
+    void cameraFormatsKeepTheirColours_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("YUYV") << "yuyv422";
+        QTest::newRow("GREY") << "gray";
+    }
+    void cameraFormatsKeepTheirColours()
+    {
+        QFETCH(QString, format);
+        constexpr int width = 160, height = 120;
+        const QString movie = format + ".nut", raw = format + ".raw";
+        QVERIFY(TestMedia::ffmpeg(
+            dir.path(), QStringLiteral("-f lavfi -i testsrc2=size=%1x%2:rate=25 -frames:v 1 -pix_fmt %3 "
+                                       "-c:v rawvideo %4")
+                            .arg(width)
+                            .arg(height)
+                            .arg(format, movie)));
+        QVERIFY(TestMedia::ffmpeg(dir.path(), QStringLiteral("-i %1 -f rawvideo %2").arg(movie, raw)));
+        QFile file(path(raw));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const auto *in = reinterpret_cast<const uchar *>(bytes.constData());
+        PlayerRun run;
+        QVERIFY(run.play(path(movie), 1));
+        const QImage image = run.images().first();
+        QCOMPARE(image.size(), QSize(width, height));
+        int off = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                QColor expected;
+                if (format == QLatin1String("gray")) {
+                    const int grey = in[y * width + x];
+                    expected = QColor(grey, grey, grey);
+                } else {
+                    const uchar *pair = in + (y * width + x / 2 * 2) * 2; // Y0 U Y1 V
+                    const double luma = 1.164 * (pair[x % 2 ? 2 : 0] - 16);
+                    const double u = pair[1] - 128, v = pair[3] - 128;
+                    const auto clamp = [](double c) {
+                        return qBound(0, qRound(c), 255);
+                    };
+                    expected = QColor(clamp(luma + 1.596 * v), clamp(luma - 0.391 * u - 0.813 * v),
+                                      clamp(luma + 2.018 * u));
+                }
+                if (!TestMedia::near(image.pixel(x, y), expected, 24))
+                    ++off;
+            }
+        }
+        // Chroma is shared by two pixels and interpolated across: only edges may be off.
+        QVERIFY2(off < width * height / 20, qPrintable(QString::number(off)));
+    }
+
     void mp3CoverArrivesAsAnImage()
     {
         LogCapture log;

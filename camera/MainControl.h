@@ -52,8 +52,8 @@ public:
     bool pictureMarked() const { return state != State::Live; }
     QString sessionState() const;
     State currentState() const { return state; }
-    // The worker thread, for tests and the benchmark that measure what runs where.
-    const QThread *cameraThread() const { return &workerThread; }
+    // How long ago the last picture came, by the controller's own clock; -1 before the first.
+    qint64 pictureAgeMs() const { return delivered ? sinceFrame.elapsed() : -1; }
 
     // How long a camera that has not delivered yet gets before the session reconnects.
     static constexpr int kFirstPictureGraceMs = 10000;

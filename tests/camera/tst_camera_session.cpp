@@ -307,6 +307,7 @@ private slots:
             const QByteArray wanted = "saturation " + QByteArray::number(last);
             QVERIFY(QTest::qWaitFor([&] { return journal().contains(wanted); }, 15000));
             turn.stop();
+            qInfo("longest stall of the window's event loop: %lld ms", longestStall);
             QVERIFY2(longestStall <= 50, qPrintable(QString::number(longestStall)));
             // The palette, then at most the zoom that was on its way and the last one.
             QByteArrayList zooms;

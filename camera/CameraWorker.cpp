@@ -83,21 +83,36 @@ void CameraWorker::open()
     report.error = report.ok ? 0 : UVC_CAMERA_GetLastError();
     report.matches = UVC_CAMERA_GetMatchCount();
     report.devicePath = QString::fromLocal8Bit(UVC_CAMERA_GetDevicePath());
+
+    // What the search sees, in the log when it changes (not on every tick of a search that goes on).
+    QList<CameraDevice> devices;
+#ifdef Q_OS_WIN
+    devices = listCameraDevices();
+#else
+    for (const V4l2DeviceDirectory::Node &node : V4l2DeviceDirectory().nodes()) {
+        if (node.index == 0)
+            devices.append({node.devicePath, node.cardName, QCamera::UnspecifiedPosition});
+    }
+#endif
+    QStringList found;
+    for (const CameraDevice &device : devices)
+        found << QStringLiteral("%1 (%2)").arg(device.description, device.deviceName);
+    if (found != lastFound) {
+        lastFound = found;
+        for (const CameraDevice &device : devices) {
+            qCDebug(lcCamera) << "deviceName:" << device.deviceName;
+            qCDebug(lcCamera) << "description:" << device.description;
+            qCDebug(lcCamera) << "position:" << device.position;
+        }
+    }
+
     if (report.ok) {
         qCDebug(lcCamera) << "Open UVC OK And Ready Start Capture";
         report.cardName = QString::fromUtf8(UVC_CAMERA_GetFriendlyName());
         report.width = UVC_CAMERA_GetWidth();
         report.height = UVC_CAMERA_GetHeight();
     } else {
-#ifdef Q_OS_WIN
-        for (const CameraDevice &device : listCameraDevices())
-            report.found << QStringLiteral("%1 (%2)").arg(device.description, device.deviceName);
-#else
-        for (const V4l2DeviceDirectory::Node &node : V4l2DeviceDirectory().nodes()) {
-            if (node.index == 0)
-                report.found << QStringLiteral("%1 (%2)").arg(node.cardName, node.devicePath);
-        }
-#endif
+        report.found = found;
         if (report.error == EBUSY && !report.devicePath.isEmpty())
             report.holder = NodeHolders::describe(report.devicePath);
     }

@@ -63,6 +63,7 @@ private:
     QString choiceName;
     QString choiceDevice;
     QString choiceSerial;
+    QStringList lastFound; // the cameras the last open saw, "card (node)"
 
     struct Command
     {

@@ -209,12 +209,15 @@ void MainControl::onOpened(const CameraOpenReport &report)
     if (report.ok) {
         searchTimer->stop();
         camera = report;
+        lastMiss = CameraOpenReport();
         startCapture();
         return;
     }
 
+    // Once per reason, not on every tick of a search that goes on.
+    if (lastMiss.error != report.error || lastMiss.devicePath != report.devicePath)
+        qCDebug(lcCamera) << "Open UVC Failure and ready search";
     lastMiss = report;
-    qCDebug(lcCamera) << "Open UVC Failure and ready search";
     switch (report.error) {
     case EACCES:
         enter(State::NoPermission,

@@ -321,6 +321,7 @@ private slots:
 
         // The controller goes with the window: no capture and no camera left open.
         engine.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the scene graph's textures
         QCOMPARE(cameraDescriptors(), 0);
     }
 };

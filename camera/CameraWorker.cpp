@@ -64,12 +64,6 @@ void CameraWorker::postRefresh()
     QMetaObject::invokeMethod(this, "refresh", Qt::QueuedConnection);
 }
 
-int CameraWorker::waitingCommands() const
-{
-    QMutexLocker locker(&queueMutex);
-    return int(queue.size());
-}
-
 void CameraWorker::open()
 {
     CameraOpenReport report;

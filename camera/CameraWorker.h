@@ -40,8 +40,6 @@ public:
     void postOpen();
     void postClose();
     void postRefresh();
-    // Any thread: commands waiting, not yet sent.
-    int waitingCommands() const;
     // Any thread: forgets the commands not yet sent (the session is ending).
     void dropCommands();
 
@@ -70,7 +68,7 @@ private:
         Channel channel;
         int value;
     };
-    mutable QMutex queueMutex; // guards queue and sendPosted; never held across a camera call
+    QMutex queueMutex; // guards queue and sendPosted; never held across a camera call
     std::deque<Command> queue;
     bool sendPosted = false;
 };

@@ -27,7 +27,7 @@
 #include <unistd.h>
 
 namespace {
-constexpr int kNode = 20; // clear of the nodes of the other camera tests
+constexpr int kNode = 30; // clear of the nodes of the other camera tests (the end-to-end test has 20)
 const QByteArray kCapture = "video" + QByteArray::number(kNode);
 
 int count(const QByteArrayList &lines, const QByteArray &line)
@@ -153,7 +153,7 @@ private slots:
         QTest::newRow("other name not found") << QByteArray("TARN_VCAM_PROFILE=generic-thermal") << ""
                                               << "opengl"
                                               << "Searching"
-                                              << "USB Camera: USB Camera (/dev/video20)";
+                                              << "USB Camera: USB Camera (/dev/video30)";
         QTest::newRow("other name chosen") << QByteArray("TARN_VCAM_PROFILE=generic-thermal") << "USB Camera"
                                            << "opengl"
                                            << "Live"

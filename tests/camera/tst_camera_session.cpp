@@ -275,6 +275,11 @@ private slots:
                 QTest::mouseClick(window, Qt::LeftButton, {}, centreOf(button));
             const QByteArrayList sent = {"contrast 0", "contrast 5", "contrast 2", "contrast 4"};
             QTRY_COMPARE(journal().mid(journal().indexOf("contrast 0")).mid(0, 4), sent);
+            // The controller going first, before the window ends the session: it takes the capture and
+            // the camera with it.
+            QVERIFY(cameraDescriptors() > 0);
+            delete control;
+            QCOMPARE(cameraDescriptors(), 0);
         } else if (row == "two of one name") {
             // The picture and the commands come from the lowest node; the other is never opened.
             QTest::mouseClick(window, Qt::LeftButton, {}, centreOf("btnPalette"));

@@ -24,8 +24,8 @@ void forward(void *avcl, int level, const char *format, va_list args)
     if (!pending.endsWith('\n'))
         return;
     pending.chop(1);
-    const char *kind = level <= AV_LOG_ERROR ? "error:" : level <= AV_LOG_WARNING ? "warning:" : "";
-    qCDebug(lcFFmpeg).noquote() << kind << QString::fromUtf8(pending);
+    const char *kind = level <= AV_LOG_ERROR ? "error: " : level <= AV_LOG_WARNING ? "warning: " : "";
+    qCDebug(lcFFmpeg).noquote() << QString::fromUtf8(kind + pending.trimmed());
     pending.clear();
 }
 } // namespace

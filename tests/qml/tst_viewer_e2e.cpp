@@ -151,6 +151,10 @@ private slots:
         env.insert("TARN_VCAM_CONTROL", controlDir.filePath("control"));
         env.insert("TARN_VCAM_SERIAL", serial);
         env.insert("QT_LOGGING_RULES", "tarn.media.interrupt.debug=false");
+        // Full stacks under the sanitizers: what the software scene graph leaves behind is named by them
+        // (tests/sanitizers/lsan.supp).
+        if (env.contains("ASAN_OPTIONS"))
+            env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":fast_unwind_on_malloc=0");
         viewer.setProcessEnvironment(env);
         viewer.setProcessChannelMode(QProcess::ForwardedChannels);
         viewer.start(viewerPath, QStringList());

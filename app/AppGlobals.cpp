@@ -7,9 +7,10 @@
 // Definition order is construction order: uvcCameraDescription is copied from uvcCameraName.
 FameProvider *frameProvider = new FameProvider;
 FFmpegThread *ffmpegThread = new FFmpegThread;
-QMutex syncMutex;
 std::string uvcCameraName = "UVC Camera";
 QString uvcCameraDescription = QString::fromStdString(uvcCameraName);
+QString uvcCameraDevice;
+QString uvcCameraSerial;
 std::atomic<MainControl *> mainControl{nullptr};
 QMutex mainControlMutex;
 

@@ -16,13 +16,14 @@ class MainControl;
 extern FameProvider *frameProvider;
 // The one player thread object, not started. Never deleted.
 extern FFmpegThread *ffmpegThread;
-// Serialises camera commands (tried) against the property refresh (locked).
-extern QMutex syncMutex;
 // The vendor library's name for our camera, and the description we look for among attached cameras.
 extern std::string uvcCameraName;
 extern QString uvcCameraDescription;
-// The session controller that pool threads post to. Set by the first controller that starts
-// connecting; cleared by that controller's destructor. Pool threads read it and post under
-// mainControlMutex, so nothing is posted to a controller that is going away.
+// The camera the command line chose instead: a node path (--device) or a USB serial number (--serial);
+// empty when it chose none. Set before the window is made.
+extern QString uvcCameraDevice;
+extern QString uvcCameraSerial;
+// The session controller of the window. Set by the first controller that starts connecting; cleared
+// by that controller's destructor, under mainControlMutex.
 extern std::atomic<MainControl *> mainControl;
 extern QMutex mainControlMutex;

@@ -3,6 +3,7 @@
 #include "app/AppGlobals.h"
 #include "app/CommandLine.h"
 #include "app/QmlTypes.h"
+#include "capture/CameraListing.h"
 #include "presentation/FameProvider.h"
 #include "presentation/RenderRoad.h"
 
@@ -95,9 +96,21 @@ int runApplication(int argc, char *argv[], const char *summary)
     QCoreApplication::setApplicationVersion(QStringLiteral(TARN_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral(TARN_APP_ID));
     const bool answer = viewerCommandLineNeedsAnswer(viewerArguments(argc, argv));
-    StartupMessages::release(!answer);
+    const ViewerCameraChoice choice = viewerCameraChoice(viewerArguments(argc, argv));
+    StartupMessages::release(!answer && !choice.listCameras);
     if (answer)
         return answerViewerCommandLine(argc, argv, summary);
+
+    if (choice.listCameras) {
+        std::fputs(CameraListing::text().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (!choice.name.isEmpty()) {
+        uvcCameraDescription = choice.name;
+        uvcCameraName = choice.name.toStdString();
+    }
+    uvcCameraDevice = choice.device;
+    uvcCameraSerial = choice.serial;
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     RenderRoad::drawWithoutDelay();

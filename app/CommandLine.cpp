@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -66,6 +67,24 @@ void configure(QCommandLineParser &parser, const QString &summary)
                        "llvmpipe), or auto (the default: software where OpenGL is a software rasteriser "
                        "or missing, else opengl; QT_QUICK_BACKEND=software also chooses software)."),
         QStringLiteral("road"), QStringLiteral("auto")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("camera"),
+        QStringLiteral("Open the camera whose V4L2 card name is NAME, or whose card name ends in \": NAME\" "
+                       "(as uvcvideo names cameras), or begins NAME where uvcvideo cut it at 31 "
+                       "characters. The default is \"UVC Camera\". With several, the lowest node."),
+        QStringLiteral("name")));
+    parser.addOption(
+        QCommandLineOption(QStringLiteral("device"),
+                           QStringLiteral("Open the camera at PATH: /dev/videoN or a link to it such as "
+                                          "/dev/v4l/by-id/usb-...-video-index0."),
+                           QStringLiteral("path")));
+    parser.addOption(QCommandLineOption(QStringLiteral("serial"),
+                                        QStringLiteral("Open the camera whose USB serial number is SN."),
+                                        QStringLiteral("sn")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("list-cameras"),
+        QStringLiteral("Print each capture camera (node, card name, serial number, formats and sizes) and "
+                       "exit.")));
     for (const QtOption &qt : kQtOptions) {
         QCommandLineOption option(QString::fromLatin1(qt.name));
         if (qt.takesValue)
@@ -83,11 +102,38 @@ enum class Outcome
     Error
 };
 
+// What is wrong with the camera choice, or "" when nothing is.
+QString choiceError(const QCommandLineParser &parser)
+{
+    const QString camera = QStringLiteral("camera"), device = QStringLiteral("device"),
+                  serial = QStringLiteral("serial");
+    const int chosen = int(parser.isSet(camera)) + int(parser.isSet(device)) + int(parser.isSet(serial));
+    if (chosen > 1)
+        return QStringLiteral("choose the camera with one of --camera, --device and --serial");
+    for (const QString &name : {camera, device, serial}) {
+        if (parser.values(name).size() > 1)
+            return QStringLiteral("--%1 is given more than once").arg(name);
+    }
+    if (parser.isSet(camera) && parser.value(camera).trimmed().isEmpty())
+        return QStringLiteral("--camera takes a camera's name, not an empty one");
+    if (parser.isSet(serial) && (parser.value(serial).isEmpty() ||
+                                 parser.value(serial).contains(QRegularExpression(QStringLiteral("\\s")))))
+        return QStringLiteral("--serial takes a serial number without blanks, not '%1'")
+            .arg(parser.value(serial));
+    static const QRegularExpression node(QStringLiteral("^/dev/(video[0-9]+|v4l/.+)$"));
+    if (parser.isSet(device) && !node.match(parser.value(device)).hasMatch())
+        return QStringLiteral("--device takes /dev/videoN or a link under /dev/v4l/, not '%1'")
+            .arg(parser.value(device));
+    return {};
+}
+
 Outcome outcome(QCommandLineParser &parser, const QStringList &arguments)
 {
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty())
         return Outcome::Error;
     if (!kRenderRoads.contains(parser.value(QStringLiteral("render"))))
+        return Outcome::Error;
+    if (!choiceError(parser).isEmpty())
         return Outcome::Error;
     if (parser.isSet(QStringLiteral("help")))
         return Outcome::Help;
@@ -114,6 +160,8 @@ QString describeError(const QCommandLineParser &parser, const QStringList &argum
         !kRenderRoads.contains(parser.value(QStringLiteral("render"))))
         return QStringLiteral("--render takes auto, opengl or software, not '%1'")
             .arg(parser.value(QStringLiteral("render")));
+    if (!choiceError(parser).isEmpty())
+        return choiceError(parser);
     if (!parser.errorText().isEmpty()) {
         QString error = parser.errorText();
         if (error.endsWith(QLatin1Char('.')))
@@ -128,15 +176,37 @@ QString describeError(const QCommandLineParser &parser, const QStringList &argum
 QString environmentHelp()
 {
     return QStringLiteral(
+        "Camera:\n"
+        "  The window says over the picture what the camera session is doing: searching, opening,\n"
+        "  no permission, busy, waiting for the first picture, picture lost, reconnecting. A picture\n"
+        "  that has stopped is dimmed. If the camera cannot be opened for lack of permission, add\n"
+        "  yourself to the video group: sudo adduser $USER video, then log out and in again.\n"
+        "\n"
         "Environment:\n"
         "  QT_LOGGING_RULES  Which log messages are written to standard error, as Qt logging rules\n"
         "                    separated by ';'. The log categories are tarn.media (the player),\n"
-        "                    tarn.media.interrupt (stalled inputs), tarn.camera (the camera session)\n"
-        "                    and default (everything else). Examples:\n"
+        "                    tarn.media.interrupt (stalled inputs), tarn.camera (the camera session),\n"
+        "                    tarn.ffmpeg (FFmpeg's own messages, off unless asked for) and default\n"
+        "                    (everything else). Examples:\n"
         "                      QT_LOGGING_RULES='*.debug=false'        quiet: warnings only\n"
         "                      QT_LOGGING_RULES='tarn.camera.debug=true' the camera session in detail\n"
+        "                      QT_LOGGING_RULES='tarn.ffmpeg.debug=true' FFmpeg's messages back\n"
         "  QT_QPA_PLATFORM   The display platform, e.g. xcb, wayland or offscreen.\n"
         "  QT_QUICK_BACKEND  software: draw with Qt Quick's software renderer (as --render software).");
+}
+
+ViewerCameraChoice viewerCameraChoice(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    configure(parser, QString());
+    ViewerCameraChoice choice;
+    if (outcome(parser, arguments) != Outcome::Run)
+        return choice;
+    choice.name = parser.value(QStringLiteral("camera"));
+    choice.device = parser.value(QStringLiteral("device"));
+    choice.serial = parser.value(QStringLiteral("serial"));
+    choice.listCameras = parser.isSet(QStringLiteral("list-cameras"));
+    return choice;
 }
 
 QString viewerRenderChoice(const QStringList &arguments)

@@ -3,9 +3,10 @@
 #include <QString>
 #include <QStringList>
 
-// The viewer's command line. Besides --help, --version and --render it takes no options of its own, but it
-// lets through the options that QGuiApplication and its platform plugin take (-platform, -display, -geometry,
-// -style, ...), so they keep working.
+// The viewer's command line: --help, --version, --render, the camera choice (--camera NAME, --device
+// PATH, --serial SN; at most one of them) and --list-cameras. It lets through the options that
+// QGuiApplication and its platform plugin take (-platform, -display, -geometry, -style, ...), so they
+// keep working.
 struct ViewerCommandLine
 {
     enum Action
@@ -32,6 +33,17 @@ QStringList viewerArguments(int argc, char *argv[]);
 // Answers --help, --version and a command line that is not understood, without a display: a plain
 // QCoreApplication is made for the parser. Returns the exit code.
 int answerViewerCommandLine(int argc, char *argv[], const char *summary);
+
+// The camera the command line chose, and whether it asked for the list of cameras instead of the window.
+struct ViewerCameraChoice
+{
+    QString name;   // --camera: a card name, as the default "UVC Camera" is matched
+    QString device; // --device: /dev/videoN or a link to one under /dev/v4l/
+    QString serial; // --serial: the USB serial number
+    bool listCameras = false;
+};
+// The choice of ARGUMENTS (which readViewerCommandLine accepted).
+ViewerCameraChoice viewerCameraChoice(const QStringList &arguments);
 
 // The --render choice of ARGUMENTS ("software", "opengl"), or "auto" when none is given.
 QString viewerRenderChoice(const QStringList &arguments);

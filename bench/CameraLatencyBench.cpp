@@ -1,9 +1,10 @@
 // tarn-camera-bench [SECONDS]: runs the camera session on the virtual UVC camera (it loads it into
 // itself) with no window and prints the time from the camera capturing a frame to the frame provider
 // presenting it (p50, p99), the time from the start of the session to the first presented frame (the
-// first search tick comes one second after the start, as in the viewer), and the time from a replug
-// to the picture being back: a third of the way in the camera is unplugged, five seconds later (once
-// the watchdog has closed the session) plugged back, as the next node.
+// session looks for the camera at once, as in the viewer), the time from the last frame before an
+// unplug to the session marking the picture as no longer live, and the time from a replug to the
+// picture being back: a third of the way in the camera is unplugged, five seconds later (once the
+// watchdog has closed the session) plugged back, as the next node.
 #include "StampSurface.h"
 #include "VirtualCameraBench.h"
 
@@ -105,6 +106,9 @@ int main(int argc, char *argv[])
     qint64 firstPresentNs = -1;
     qint64 plugNs = -1;
     qint64 backNs = -1;
+    qint64 unplugNs = -1;
+    qint64 lastBeforeUnplugNs = -1;
+    qint64 markedNs = -1;
     StampSurface surface;
     surface.onPresent = [&](qint64 presentedNs, qint64 capturedNs) {
         if (firstPresentNs < 0)
@@ -113,6 +117,8 @@ int main(int argc, char *argv[])
             latenciesUs.push_back((presentedNs - capturedNs) / 1000.0);
         if (plugNs > 0 && backNs < 0)
             backNs = presentedNs;
+        if (markedNs < 0)
+            lastBeforeUnplugNs = presentedNs; // the last one before the picture was marked
     };
     // Through a window: the latest image when the scene graph takes it, then the time it reached the
     // screen (its buffers swapped).
@@ -152,7 +158,14 @@ int main(int argc, char *argv[])
     auto control = std::make_unique<MainControl>();
     const qint64 sessionStartNs = steadyNs();
     QMetaObject::invokeMethod(control.get(), "slotStartUVCConnect", Qt::DirectConnection);
-    QTimer::singleShot(seconds * 1000 / 3, &app, [] { send("unplug"); });
+    QObject::connect(control.get(), &MainControl::statusChanged, &app, [&] {
+        if (unplugNs > 0 && markedNs < 0 && control->pictureMarked())
+            markedNs = steadyNs();
+    });
+    QTimer::singleShot(seconds * 1000 / 3, &app, [&] {
+        unplugNs = steadyNs();
+        send("unplug");
+    });
     QTimer::singleShot(seconds * 1000 / 3 + 5000, &app, [&plugNs] {
         plugNs = steadyNs();
         send("plug");
@@ -177,6 +190,11 @@ int main(int argc, char *argv[])
             << QString::number((firstPresentNs - sessionStartNs) / 1e6, 'f', 1) << " ms\n";
     else
         out << "session start to first frame: no frame\n";
+    if (markedNs > 0 && lastBeforeUnplugNs > 0)
+        out << "picture lost to marked " << QString::number((markedNs - lastBeforeUnplugNs) / 1e6, 'f', 1)
+            << " ms (unplug to marked " << QString::number((markedNs - unplugNs) / 1e6, 'f', 1) << " ms)\n";
+    else
+        out << "picture lost to marked: never marked\n";
     if (backNs > 0)
         out << "replug to picture back " << QString::number((backNs - plugNs) / 1e6, 'f', 1) << " ms\n";
     else

@@ -1,55 +1,45 @@
 #include "camera/MainControl.h"
 
-#include "capture/CameraName.h"
-
 #include "app/AppGlobals.h"
-#include "camera/CameraDeviceList.h"
 #include "camera/CameraLog.h"
-#include "camera/SyncTaskOne.h"
+#include "camera/CameraWorker.h"
 #include "camera/UVCCameraSDK.h"
 #include "media/FFmpegThread.h"
+#include "media/MediaLog.h"
 #include "presentation/FameProvider.h"
 
-#include <QDebug>
-#include <QMutexLocker>
-#include <QtConcurrent>
-#include <QThread>
-#include <QTimer>
-
-#include <cmath>
-
-namespace {
-// Pool thread: queue a call of method on the current controller, if there still is one. Under
-// mainControlMutex, so a controller that is being destroyed never receives it.
-void postToController(const char *method)
-{
-    QMutexLocker locker(&mainControlMutex);
-    if (MainControl *control = mainControl.load())
-        QMetaObject::invokeMethod(control, method, Qt::QueuedConnection);
+extern "C" {
+#include <libavutil/error.h>
 }
 
-// Pool thread: open the camera and hand the session back to the main thread.
-void startOpenUVC()
+#include <QDebug>
+#include <QMetaEnum>
+#include <QMutexLocker>
+#include <QTimer>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+namespace {
+QString errnoText(int error)
 {
-    qCDebug(lcCamera) << "slot Start Open UVC";
-    if (UVC_CAMERA_OpenUVC()) {
-        qCDebug(lcCamera) << "Open UVC OK And Ready Start Capture";
-        postToController("startCapture");
-        postToController("slotSyncDevice");
-    } else {
-        qCDebug(lcCamera) << "Open UVC Failure and ready search";
-        postToController("slotStartUVCConnect");
-    }
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 } // namespace
 
-MainControl::MainControl(QObject *parent) : QObject(parent)
+MainControl::MainControl(QObject *parent) : QObject(parent), worker(new CameraWorker)
 {
     qCDebug(lcCamera) << "UVC_CAMERA_GetSDKVersion: " << UVC_CAMERA_GetSDKVersion();
-    qCDebug(lcCamera) << "MainControl: currentThreadId:" << QThread::currentThreadId();
 
-    syncTask = new SyncTaskOne;
-    UVC_CAMERA_SelectUVCCamera(uvcCameraName.c_str());
+    // The camera's own thread: every library call that may wait for the device runs there.
+    workerThread.setObjectName(QStringLiteral("tarn-camera"));
+    worker->moveToThread(&workerThread);
+    worker->setChoice(uvcCameraDescription, uvcCameraDevice, uvcCameraSerial);
+    connect(worker, &CameraWorker::opened, this, &MainControl::onOpened);
+    connect(worker, &CameraWorker::commandDone, this, &MainControl::onCommandDone);
+    connect(worker, &CameraWorker::refreshed, this, &MainControl::onRefreshed);
+    workerThread.start();
 
     // The provider's signals are the thread-safe way into its slots; wire them once per process.
     connect(frameProvider, SIGNAL(newFormat(int, int)), frameProvider, SLOT(setFormat(int, int)),
@@ -75,28 +65,109 @@ MainControl::MainControl(QObject *parent) : QObject(parent)
     syncTimer = new QTimer(this);
     connect(syncTimer, SIGNAL(timeout()), this, SLOT(slotSyncDevice()));
 
-    noFrameCount = 0;
+    // Fine enough to mark a stopped picture well within half a second of its deadline.
+    livenessTimer = new QTimer(this);
+    livenessTimer->setInterval(100);
+    connect(livenessTimer, &QTimer::timeout, this, &MainControl::checkLiveness);
+
+    // An open that takes a while (a slow camera) is shown as such; a quick one is not worth a flash.
+    openingTimer = new QTimer(this);
+    openingTimer->setSingleShot(true);
+    openingTimer->setInterval(500);
+    connect(openingTimer, &QTimer::timeout, this, [this] {
+        if (openOutstanding && (state == State::Searching || state == State::Reconnecting))
+            enter(State::Opening, QStringLiteral("Opening %1...").arg(wantedCamera()));
+    });
+
+    noticeTimer = new QTimer(this);
+    noticeTimer->setSingleShot(true);
+    connect(noticeTimer, &QTimer::timeout, this, [this] {
+        notice.clear();
+        emit statusChanged();
+    });
+
+    retryTimer = new QTimer(this);
+    retryTimer->setSingleShot(true);
+    connect(retryTimer, &QTimer::timeout, this, [this] {
+        if (!sessionActive)
+            return;
+        searchTimer->start();
+        slotSearchDevice();
+    });
 }
 
 MainControl::~MainControl()
 {
+    sessionActive = false;
     searchTimer->stop();
-    checkFrameTimer->stop();
-
-    // Pool work still running must not reach this controller: clear the pointer it posts to, then wait
-    // for the open worker and the refresh runs before the task object goes.
+    retryTimer->stop();
+    // Whether or not the window ended the session first: no capture and no open camera outlive it.
+    stopCapture();
+    disconnect(worker, nullptr, this, nullptr);
+    worker->dropCommands();
+    QMetaObject::invokeMethod(worker, "close", Qt::BlockingQueuedConnection);
+    workerThread.quit();
+    workerThread.wait();
+    delete worker;
     {
         QMutexLocker locker(&mainControlMutex);
         MainControl *self = this;
         mainControl.compare_exchange_strong(self, nullptr);
     }
-    openFuture.waitForFinished();
-    syncTask->cancelAndWait();
-    delete syncTask;
-    // An open that finished after the session went (the worker was inside it when the window closed)
-    // leaves the camera open with no capture on it and nobody left to close it.
-    if (!ffmpegThread->isRunning())
-        UVC_CAMERA_CloseUVC();
+}
+
+QString MainControl::statusText() const
+{
+    if (notice.isEmpty())
+        return text;
+    return text.isEmpty() ? notice : text + QLatin1Char('\n') + notice;
+}
+
+QString MainControl::sessionState() const
+{
+    return QString::fromLatin1(QMetaEnum::fromType<State>().valueToKey(int(state)));
+}
+
+void MainControl::enter(State next, const QString &newText)
+{
+    const bool changed = next != state;
+    state = next;
+    text = newText;
+    if (changed)
+        qCInfo(lcCamera).noquote() << "Camera:"
+                                   << sessionState() + (text.isEmpty() ? QString() : ": " + text);
+    emit statusChanged();
+}
+
+void MainControl::updateText(const QString &newText)
+{
+    if (newText == text)
+        return;
+    text = newText;
+    emit statusChanged();
+}
+
+QString MainControl::wantedCamera() const
+{
+    if (!uvcCameraDevice.isEmpty())
+        return QStringLiteral("the camera at %1").arg(uvcCameraDevice);
+    if (!uvcCameraSerial.isEmpty())
+        return QStringLiteral("the camera with serial number %1").arg(uvcCameraSerial);
+    return QStringLiteral("the camera \"%1\"").arg(uvcCameraDescription);
+}
+
+QString MainControl::searchingText() const
+{
+    QString result = QStringLiteral("Searching for %1...").arg(wantedCamera());
+    // The first seconds are the usual wait for a camera being plugged in; after that, say what is there.
+    if (sinceSearchStart.isValid() && sinceSearchStart.elapsed() < 3000)
+        return result;
+    if (lastMiss.found.isEmpty())
+        return result + QStringLiteral("\nNo camera is connected.");
+    return result +
+           QStringLiteral("\nFound instead: %1.\nTo choose one, start the viewer with --camera NAME, "
+                          "--device PATH or --serial SN (--list-cameras lists them).")
+               .arg(lastMiss.found.join(QStringLiteral(", ")));
 }
 
 void MainControl::slotStartUVCConnect()
@@ -106,24 +177,71 @@ void MainControl::slotStartUVCConnect()
         MainControl *none = nullptr;
         mainControl.compare_exchange_strong(none, this);
     }
-    searchTimer->start(1000);
+    sessionActive = true;
+    sinceSearchStart.start();
+    if (state == State::Idle)
+        enter(State::Searching, searchingText());
+    searchTimer->start();
+    slotSearchDevice();
 }
 
+// Each tick asks the worker for one open of the chosen camera, unless one is under way; the open
+// itself looks for the camera.
 void MainControl::slotSearchDevice()
 {
-    bool found = false;
-    const QList<CameraDevice> devices = listCameraDevices();
-    for (const CameraDevice &device : devices) {
-        qCDebug(lcCamera) << "deviceName:" << device.deviceName;
-        qCDebug(lcCamera) << "description:" << device.description;
-        qCDebug(lcCamera) << "position:" << device.position;
-        if (CameraName::matches(device.description, uvcCameraDescription))
-            found = true;
+    if (!sessionActive || openOutstanding || capturing)
+        return;
+    openOutstanding = true;
+    openingTimer->start();
+    worker->postOpen();
+}
+
+void MainControl::onOpened(const CameraOpenReport &report)
+{
+    openOutstanding = false;
+    openingTimer->stop();
+    if (!sessionActive) {
+        // The window ended the session while the open was under way: nobody wants the camera now.
+        if (report.ok)
+            worker->postClose();
+        return;
+    }
+    if (report.ok) {
+        searchTimer->stop();
+        camera = report;
+        lastMiss = CameraOpenReport();
+        startCapture();
+        return;
     }
 
-    if (found) {
-        searchTimer->stop();
-        openFuture = QtConcurrent::run(startOpenUVC);
+    // Once per reason, not on every tick of a search that goes on.
+    if (lastMiss.error != report.error || lastMiss.devicePath != report.devicePath)
+        qCDebug(lcCamera) << "Open UVC Failure and ready search";
+    lastMiss = report;
+    switch (report.error) {
+    case EACCES:
+        enter(State::NoPermission,
+              QStringLiteral("No permission to open the camera %1.\nAdd yourself to the video group: "
+                             "sudo adduser $USER video, then log out and in again.")
+                  .arg(report.devicePath));
+        break;
+    case EBUSY:
+        enter(State::Busy,
+              QStringLiteral("The camera %1 is busy: %2 is using it.")
+                  .arg(report.devicePath, report.holder.isEmpty()
+                                              ? QStringLiteral("another program")
+                                              : QStringLiteral("another program, ") + report.holder));
+        break;
+    case ENOENT:
+        if (state == State::Reconnecting)
+            updateText(QStringLiteral("Reconnecting: waiting for %1 to come back...").arg(wantedCamera()));
+        else
+            enter(State::Searching, searchingText());
+        break;
+    default:
+        enter(State::Searching, QStringLiteral("Cannot open the camera %1: %2. Trying again...")
+                                    .arg(report.devicePath, errnoText(report.error)));
+        break;
     }
 }
 
@@ -132,27 +250,45 @@ void MainControl::startCapture()
     if (!UVC_CAMERA_UVCIsOpen() || ffmpegThread->isRunning())
         return;
 
-    frameProvider->setFormat(UVC_CAMERA_GetWidth(), UVC_CAMERA_GetHeight());
+    frameProvider->setFormat(camera.width, camera.height);
 
-    const QString url = QStringLiteral("video=%1|%2x%3")
-                            .arg(QString::fromUtf8(UVC_CAMERA_GetFriendlyName()))
-                            .arg(UVC_CAMERA_GetWidth())
-                            .arg(UVC_CAMERA_GetHeight());
+    // The player opens the node the camera library opened: one camera, whatever the others are called.
+    const QString url =
+        QStringLiteral("%1|%2x%3").arg(camera.devicePath).arg(camera.width).arg(camera.height);
     qCDebug(lcCamera) << "seturl " << url;
 
     noFrameCount = 0;
+    delivered = false;
+    capturing = true;
+    frameIntervalMs = 0;
+    sinceCaptureStart.start();
     ffmpegThread->setUrl(url);
     ffmpegThread->play();
     ffmpegThread->start();
 
     checkFrameTimer->start(1000);
+    livenessTimer->start();
     syncTimer->start(2000);
+    slotSyncDevice();
+
+    // Retrying a camera another program streams: it stays busy until a picture comes.
+    if (state != State::Busy) {
+        const QString several = camera.matches > 1
+                                    ? QStringLiteral("\n%1 cameras matched; showing the first, %2.")
+                                          .arg(camera.matches)
+                                          .arg(camera.devicePath)
+                                    : QString();
+        enter(State::WaitingForFirstPicture, QStringLiteral("Waiting for the first picture from %1 (%2)...%3")
+                                                 .arg(camera.cardName, camera.devicePath, several));
+    }
 }
 
 void MainControl::stopCapture()
 {
     qCDebug(lcCamera) << "Ready stop Capture";
+    capturing = false;
     checkFrameTimer->stop();
+    livenessTimer->stop();
     syncTimer->stop();
     if (ffmpegThread->isRunning()) {
         ffmpegThread->stop();
@@ -162,84 +298,191 @@ void MainControl::stopCapture()
     qCDebug(lcCamera) << "Finish stop Capture";
 }
 
+void MainControl::teardown()
+{
+    stopCapture();
+    worker->postClose();
+}
+
+void MainControl::searchAgain(int delayMs)
+{
+    searchTimer->stop();
+    retryTimer->start(delayMs);
+}
+
 void MainControl::slotEndUVCConnect()
 {
     qCDebug(lcCamera) << "slot End UVC Connect";
-    stopCapture();
-    UVC_CAMERA_CloseUVC();
+    sessionActive = false;
+    searchTimer->stop();
+    retryTimer->stop();
+    teardown();
+}
+
+int MainControl::pictureLostAfterMs() const
+{
+    return qMax(kPictureLostMs, int(3 * frameIntervalMs));
+}
+
+void MainControl::checkLiveness()
+{
+    if (!capturing || !delivered)
+        return;
+    const qint64 silent = sinceFrame.elapsed();
+    if (silent < pictureLostAfterMs())
+        return;
+    const QString lost =
+        QStringLiteral("Picture lost: no frame from the camera for %1 s.").arg(silent / 1000);
+    if (state == State::Live)
+        enter(State::PictureLost, lost);
+    else if (state == State::PictureLost)
+        updateText(lost);
 }
 
 void MainControl::slotCheckFrame()
 {
-    noFrameCount++;
-    if (noFrameCount <= 3)
+    if (!delivered) {
+        // A camera that has not delivered yet may be warming up (a shutter, a first calibration).
+        if (sinceCaptureStart.elapsed() < kFirstPictureGraceMs)
+            return;
+    } else if (++noFrameCount <= 3) {
         return;
+    }
 
     qCDebug(lcCamera) << "NO FRAME And Ready Reopn......................";
+    const QString why = delivered ? QStringLiteral("the picture stopped") : QStringLiteral("no picture came");
     slotEndUVCConnect();
-    QTimer::singleShot(100, this, SLOT(slotStartUVCConnect()));
+    sessionActive = true;
+    enter(State::Reconnecting,
+          QStringLiteral("Reconnecting: %1; opening %2 again...").arg(why, wantedCamera()));
+    searchAgain(100);
 }
 
 void MainControl::updateImage(const QImage &image)
 {
+    if (!capturing)
+        return; // queued before the capture stopped
+    if (delivered) {
+        const double interval = double(sinceFrame.elapsed());
+        frameIntervalMs = frameIntervalMs > 0 ? 0.9 * frameIntervalMs + 0.1 * interval : interval;
+    }
+    sinceFrame.start();
     noFrameCount = 0;
+    delivered = true;
     frameProvider->presentImage(image);
+    if (state != State::Live)
+        enter(
+            State::Live,
+            camera.matches > 1
+                ? QStringLiteral("%1 cameras matched; showing %2.").arg(camera.matches).arg(camera.devicePath)
+                : QString());
 }
 
 void MainControl::playStart() {}
 void MainControl::playFinsh() {}
-void MainControl::PlayError() {}
 void MainControl::snapImage(const QImage &) {}
 
-void MainControl::sendCommand(int (*send)(int), int value, const std::function<void()> &repeat)
+// The player could not open the node the library opened: most often another program streams it.
+void MainControl::PlayError()
+{
+    if (!capturing)
+        return;
+    const QString failure = ffmpegThread->openFailure();
+    teardown();
+    if (failure == media::errorText(AVERROR(EBUSY))) {
+        enter(
+            State::Busy,
+            QStringLiteral("The camera %1 is busy: another program is streaming it.").arg(camera.devicePath));
+    } else {
+        enter(State::Reconnecting, QStringLiteral("Reconnecting: the picture of %1 cannot be read (%2)...")
+                                       .arg(camera.devicePath, failure));
+    }
+    searchAgain(2000);
+}
+
+void MainControl::sendCommand(int channel, int value)
 {
     if (!UVC_CAMERA_UVCIsOpen())
         return;
-
-    if (syncMutex.tryLock()) {
-        send(value);
-        syncMutex.unlock();
-        syncTimer->stop();
-        syncTimer->start(2000);
-    } else {
-        qCDebug(lcCamera) << "[Sync Protect] ready repeat ....";
-        QTimer::singleShot(500, this, repeat);
+    if (channel == CameraWorker::Saturation) {
+        lastZoom = value;
+        zoomSettled = false;
     }
+    worker->postCommand(CameraWorker::Channel(channel), value);
+    syncTimer->stop();
+    syncTimer->start(2000);
+}
+
+void MainControl::onCommandDone(int channel, int value, int error)
+{
+    if (channel == CameraWorker::Saturation && value == lastZoom)
+        zoomSettled = true;
+    if (error == 0) {
+        reportedRefusals.clear();
+        return;
+    }
+    const QString name =
+        channel == CameraWorker::Contrast ? QStringLiteral("contrast") : QStringLiteral("saturation");
+    if (!reportedRefusals.contains({channel, error})) {
+        reportedRefusals.insert({channel, error});
+        qCWarning(lcCamera).noquote() << QStringLiteral("The camera did not accept %1 %2: errno %3 (%4)")
+                                             .arg(name)
+                                             .arg(value)
+                                             .arg(error)
+                                             .arg(errnoText(error));
+    }
+    notice = QStringLiteral("Command not accepted by the camera (%1).").arg(errnoText(error));
+    noticeTimer->start(kNoticeMs);
+    emit statusChanged();
 }
 
 void MainControl::slotRecord()
 {
     qCDebug(lcCamera) << "slot Record";
-    sendCommand(UVC_CAMERA_SetContrast, 0, [this] { slotRecord(); });
+    sendCommand(CameraWorker::Contrast, 0);
 }
 
 void MainControl::slotPalette()
 {
     qCDebug(lcCamera) << "slot Palette";
-    sendCommand(UVC_CAMERA_SetContrast, 5, [this] { slotPalette(); });
+    sendCommand(CameraWorker::Contrast, 5);
 }
 
 void MainControl::slotTrack()
 {
     qCDebug(lcCamera) << "slot Track";
-    sendCommand(UVC_CAMERA_SetContrast, 2, [this] { slotTrack(); });
+    sendCommand(CameraWorker::Contrast, 2);
 }
 
 void MainControl::slotFFC()
 {
     qCDebug(lcCamera) << "slot FFC";
-    sendCommand(UVC_CAMERA_SetContrast, 4, [this] { slotFFC(); });
+    sendCommand(CameraWorker::Contrast, 4);
 }
 
 void MainControl::slotZoom(double value)
 {
     // The zoom factor travels in tenths, rounded to the nearest, exact halves upward.
     const int tenths = static_cast<int>(std::floor(value * 10.0 + 0.5));
-    sendCommand(UVC_CAMERA_SetSaturation, tenths, [this, value] { slotZoom(value); });
+    sendCommand(CameraWorker::Saturation, tenths);
 }
 
+// At most one refresh is asked for at a time: on a slow camera they would otherwise pile up.
 void MainControl::slotSyncDevice()
 {
-    if (UVC_CAMERA_UVCIsOpen())
-        syncTask->startOnPool();
+    if (!UVC_CAMERA_UVCIsOpen() || refreshOutstanding)
+        return;
+    refreshOutstanding = true;
+    worker->postRefresh();
+}
+
+void MainControl::onRefreshed(bool ran, double zoom, const QString &sn)
+{
+    refreshOutstanding = false;
+    if (!ran)
+        return;
+    // A zoom the user asked for that the camera has not answered yet wins over what was read before it.
+    if (zoomSettled)
+        emit sigUpdateZoomValue(zoom);
+    emit sigUpdateSN(sn);
 }

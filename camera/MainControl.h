@@ -1,46 +1,73 @@
 #pragma once
 
-#include <QFuture>
+#include "camera/CameraOpenReport.h"
+
+#include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
+#include <QSet>
+#include <QThread>
 #include <QVideoFrame>
 
-#include <functional>
-
 class QTimer;
-class SyncTaskOne;
+class CameraWorker;
 
-// The camera session controller, declared by the main window. It finds the camera by its description,
-// opens it through the vendor library on a pool thread, runs the player on the camera's capture device,
-// feeds every image to the frame provider, reconnects when images stop, and carries the camera commands
-// and the property refresh. Every slot runs on the main thread.
+// The camera session controller, declared by the main window. It has the camera opened (by the
+// choice the command line made, "UVC Camera" by default), runs the player on the node the camera
+// library opened, feeds every image to the frame provider, reconnects when images stop, and carries
+// the camera commands and the property refresh.
+//
+// Every slot runs on the main thread and never waits for the camera: the library is called only on
+// the controller's camera worker thread, which reports back with signals. The session is a state
+// machine; each state has a text for the window (statusText) and says whether the picture in the
+// pane is live or to be shown marked (dimmed, with the text over it).
 class MainControl : public QObject
 {
     Q_OBJECT
+    Q_PROPERTY(QString statusText READ statusText NOTIFY statusChanged)
+    Q_PROPERTY(bool pictureMarked READ pictureMarked NOTIFY statusChanged)
+    Q_PROPERTY(QString sessionState READ sessionState NOTIFY statusChanged)
 
 public:
+    enum class State
+    {
+        Idle,
+        Searching,
+        Opening,
+        NoPermission,
+        Busy,
+        WaitingForFirstPicture,
+        Live,
+        PictureLost,
+        Reconnecting,
+    };
+    Q_ENUM(State)
+
     explicit MainControl(QObject *parent = nullptr);
     ~MainControl() override;
 
-private:
-    // Commands travel through the library under syncMutex, which is only tried; when the property refresh
-    // holds it, repeat (the whole slot again) runs after 500 ms. Every command that goes through
-    // postpones the next refresh by 2000 ms.
-    void sendCommand(int (*send)(int), int value, const std::function<void()> &repeat);
+    // What the window shows over the pane: "" while the picture is live and nothing needs saying.
+    QString statusText() const;
+    // True unless the picture is live: the pane is then dimmed under the status.
+    bool pictureMarked() const { return state != State::Live; }
+    QString sessionState() const;
+    State currentState() const { return state; }
+    // How long ago the last picture came, by the controller's own clock; -1 before the first.
+    qint64 pictureAgeMs() const { return delivered ? sinceFrame.elapsed() : -1; }
 
-    QTimer *searchTimer;
-    QTimer *checkFrameTimer;
-    QTimer *syncTimer;
-    int noFrameCount;
-    SyncTaskOne *syncTask;
-    // The open worker on the pool; kept so that the destructor can wait for it.
-    QFuture<void> openFuture;
+    // How long a camera that has not delivered yet gets before the session reconnects.
+    static constexpr int kFirstPictureGraceMs = 10000;
+    // A picture older than this (or three frame intervals, if longer) is no longer live.
+    static constexpr int kPictureLostMs = 1000;
+    // How long "command not accepted" stays in the window.
+    static constexpr int kNoticeMs = 4000;
 
 signals:
     void newFormat(int, int);
     void newFrameAvailable(const QVideoFrame &frame);
     void sigUpdateZoomValue(double value);
     void sigUpdateSN(const QString &value);
+    void statusChanged();
 
 protected slots:
     void slotSearchDevice();
@@ -60,4 +87,55 @@ protected slots:
     void updateImage(const QImage &image);
     void slotCheckFrame();
     void slotSyncDevice();
+
+private slots:
+    void onOpened(const CameraOpenReport &report);
+    void onCommandDone(int channel, int value, int error);
+    void onRefreshed(bool ran, double zoom, const QString &sn);
+    void checkLiveness();
+
+private:
+    // Every change of state goes through here: the text for the window, logged once per change.
+    void enter(State next, const QString &text);
+    // Rewrites the text of the current state without logging (a counter that moves on).
+    void updateText(const QString &text);
+    void sendCommand(int channel, int value);
+    // Stops the player and has the camera closed; the session goes on (or not) as the caller says.
+    void teardown();
+    // After a teardown: the search again, after delayMs.
+    void searchAgain(int delayMs);
+    QString wantedCamera() const;
+    QString searchingText() const;
+    int pictureLostAfterMs() const;
+
+    QThread workerThread;
+    CameraWorker *worker;
+
+    QTimer *searchTimer;
+    QTimer *checkFrameTimer;
+    QTimer *syncTimer;
+    QTimer *livenessTimer;
+    QTimer *openingTimer;
+    QTimer *noticeTimer;
+    QTimer *retryTimer;
+
+    State state = State::Idle;
+    QString text;
+    QString notice;
+    bool sessionActive = false;
+    bool openOutstanding = false;
+    bool refreshOutstanding = false;
+    bool capturing = false;
+    bool delivered = false;
+    // The last zoom the user asked for has been answered by the camera: a refresh may move the slider.
+    bool zoomSettled = true;
+    int lastZoom = 0;
+    int noFrameCount = 0;
+    double frameIntervalMs = 0;
+    QElapsedTimer sinceFrame;
+    QElapsedTimer sinceCaptureStart;
+    QElapsedTimer sinceSearchStart;
+    CameraOpenReport camera;                // of the last successful open
+    CameraOpenReport lastMiss;              // of the last failed open
+    QSet<QPair<int, int>> reportedRefusals; // channel, errno: logged once until a command goes through
 };

@@ -1,26 +1,20 @@
 #pragma once
 
-#include <QRunnable>
+#include <QString>
 
-#include <atomic>
-
-// The property refresh: on a pool thread, under syncMutex, reads the zoom factor and the serial number
-// back from the camera and posts them to the controller as sigUpdateZoomValue, then sigUpdateSN.
-// One object is started again and again (auto-delete off).
-class SyncTaskOne : public QRunnable
+// The property refresh: reads the zoom factor and the serial number back from the camera. Runs on the
+// camera worker's thread (CameraWorker::refresh), which makes every camera call in turn, so no
+// command talks to the camera meanwhile.
+class SyncTaskOne
 {
 public:
-    SyncTaskOne();
-    ~SyncTaskOne() override;
+    struct Result
+    {
+        bool ok = false; // the camera answered the refresh
+        double zoom = 0;
+        QString sn;
+    };
 
-    void run() override;
-
-    // Main thread: queue one run on the global pool.
-    void startOnPool();
-    // Main thread: take back runs that have not started and wait for the ones that have.
-    void cancelAndWait();
-
-private:
-    // Runs queued or running on the pool.
-    std::atomic<int> outstanding{0};
+    // Camera worker thread only: may wait on the camera as long as it answers slowly.
+    static Result run();
 };

@@ -1,5 +1,7 @@
 #include "media/FFmpegThread.h"
 
+#include "media/FFmpegLog.h"
+
 #include "media/FFmpegSync.h"
 #include "media/LogTime.h"
 #include "media/MediaLog.h"
@@ -84,7 +86,7 @@ bool FFmpegThread::initLib()
         return false;
     avdevice_register_all();
     avformat_network_init();
-    av_log_set_level(AV_LOG_QUIET);
+    FFmpegLog::install();
     libInitialised = true;
     qCDebug(lcMedia) << TIMEMS << "init ffmpeg lib ok"
                      << " version:" << av_version_info();

@@ -98,6 +98,43 @@ Window {
             active: frameProvider.renderRoad === "software"
             source: "qrc:/SoftwareVideoPane.qml"
         }
+
+        // Over whichever picture item is active: a picture that is not live is dimmed, never shown as
+        // if it were, and the session's state is said in plain words.
+        Rectangle {
+            id: idPictureMark
+            objectName: "idPictureMark"
+            anchors.fill: parent
+            color: "#000000"
+            opacity: 0.65
+            visible: idMainControl.pictureMarked
+        }
+
+        Rectangle {
+            objectName: "idStatusBox"
+            anchors.horizontalCenter: parent.horizontalCenter
+            // In the middle of a marked picture; at the foot of a live one, out of the way.
+            anchors.verticalCenter: parent.verticalCenter
+            anchors.verticalCenterOffset: idMainControl.pictureMarked ? 0 : (parent.height - height) / 2 - 20
+            width: Math.min(parent.width - 40, idStatusText.contentWidth + 40)
+            height: idStatusText.contentHeight + 24
+            radius: 10
+            color: "#cc1a3027"
+            border.color: "#82c9b0"
+            visible: idStatusText.text !== ""
+
+            Text {
+                id: idStatusText
+                objectName: "idStatusText"
+                anchors.centerIn: parent
+                width: idCenterPane.width - 80
+                text: idMainControl.statusText
+                wrapMode: Text.Wrap
+                horizontalAlignment: Text.AlignHCenter
+                color: "#fcea10"
+                font.pointSize: 16
+            }
+        }
     }
 
     // Built horizontally and turned a quarter clockwise about (defaultWidth, 0), so that it stands

@@ -16,6 +16,37 @@ int UVC_CAMERA_SelectUVCCamera(const char *name)
     return 0;
 }
 
+int UVC_CAMERA_SelectUVCDevice(const char *path)
+{
+    if (!path)
+        return -1;
+    V4l2Camera::instance().selectDevice(QByteArray(path));
+    return 0;
+}
+
+int UVC_CAMERA_SelectUVCSerial(const char *serial)
+{
+    if (!serial)
+        return -1;
+    V4l2Camera::instance().selectSerial(QByteArray(serial));
+    return 0;
+}
+
+int UVC_CAMERA_GetLastError(void)
+{
+    return V4l2Camera::instance().lastError();
+}
+
+int UVC_CAMERA_GetMatchCount(void)
+{
+    return V4l2Camera::instance().matchCount();
+}
+
+const char *UVC_CAMERA_GetDevicePath(void)
+{
+    return V4l2Camera::instance().devicePath();
+}
+
 bool UVC_CAMERA_OpenUVC(void)
 {
     return V4l2Camera::instance().open();
@@ -48,12 +79,12 @@ const char *UVC_CAMERA_GetFriendlyName(void)
 
 int UVC_CAMERA_SetContrast(int value)
 {
-    return V4l2Camera::instance().setContrast(value) ? 0 : -1;
+    return -V4l2Camera::instance().setContrast(value);
 }
 
 int UVC_CAMERA_SetSaturation(int value)
 {
-    return V4l2Camera::instance().setSaturation(value) ? 0 : -1;
+    return -V4l2Camera::instance().setSaturation(value);
 }
 
 int UVC_CAMERA_RefreshProperties(void)

@@ -6,6 +6,8 @@
 #include <QMutexLocker>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -49,7 +51,7 @@ bool canCapture(const v4l2_capability &cap)
 }
 } // namespace
 
-V4l2Camera::V4l2Camera() : name(intern({})), serial(intern({})) {}
+V4l2Camera::V4l2Camera() : name(intern({})), serial(intern({})), path(intern({})) {}
 
 V4l2Camera::~V4l2Camera()
 {
@@ -74,7 +76,35 @@ const char *V4l2Camera::intern(const QByteArray &text)
 void V4l2Camera::select(const QByteArray &cardName)
 {
     QMutexLocker locker(&mutex);
+    selection = Selection::Name;
     selectedName = cardName;
+}
+
+void V4l2Camera::selectDevice(const QByteArray &devicePath)
+{
+    QMutexLocker locker(&mutex);
+    selection = Selection::Device;
+    selectedName = devicePath;
+}
+
+void V4l2Camera::selectSerial(const QByteArray &serialNumber)
+{
+    QMutexLocker locker(&mutex);
+    selection = Selection::Serial;
+    selectedName = serialNumber;
+}
+
+bool V4l2Camera::selectedLocked(const V4l2DeviceDirectory::Node &node, const QString &wantedPath) const
+{
+    switch (selection) {
+    case Selection::Device:
+        return node.devicePath == wantedPath;
+    case Selection::Serial:
+        return !node.usbSerial.isEmpty() && node.usbSerial == QString::fromUtf8(selectedName);
+    case Selection::Name:
+        break;
+    }
+    return CameraName::matches(node.cardName, QString::fromUtf8(selectedName));
 }
 
 bool V4l2Camera::open()
@@ -82,21 +112,40 @@ bool V4l2Camera::open()
     QMutexLocker locker(&mutex);
     if (fd.load() >= 0)
         return true;
+    matches.store(0);
+    error.store(ENOENT);
     if (selectedName.isEmpty())
         return false;
 
-    const QString wanted = QString::fromUtf8(selectedName);
+    // A device link (/dev/v4l/by-id/...) is followed at each open: it may point elsewhere after a replug.
+    QString wantedPath;
+    if (selection == Selection::Device) {
+        char resolved[PATH_MAX];
+        wantedPath = ::realpath(selectedName.constData(), resolved) ? QString::fromLocal8Bit(resolved)
+                                                                    : QString::fromLocal8Bit(selectedName);
+    }
+    int firstError = 0;
+    QString failedPath;
+    int matched = 0;
     for (const V4l2DeviceDirectory::Node &node : directory.nodes()) {
         // A UVC camera's second node (index 1) carries metadata only.
-        if (node.index > 0 || !CameraName::matches(node.cardName, wanted))
+        if (node.index > 0 || !selectedLocked(node, wantedPath))
             continue;
+        ++matched;
+        matches.store(matched);
+        if (fd.load() >= 0)
+            continue; // counted only: the lowest node is open
         const int handle = ::open(node.devicePath.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (handle < 0) {
-            const int error = errno;
-            if (reportedOpenErrors.value(node.devicePath) != error) {
-                reportedOpenErrors.insert(node.devicePath, error);
+            const int failure = errno;
+            if (!firstError) {
+                firstError = failure;
+                failedPath = node.devicePath;
+            }
+            if (reportedOpenErrors.value(node.devicePath) != failure) {
+                reportedOpenErrors.insert(node.devicePath, failure);
                 qCWarning(lcCamera).noquote()
-                    << "Cannot open" << node.devicePath << "(" + node.cardName + "):" << openFailure(error);
+                    << "Cannot open" << node.devicePath << "(" + node.cardName + "):" << openFailure(failure);
             }
             continue;
         }
@@ -110,11 +159,14 @@ bool V4l2Camera::open()
         if (deviceIoctl(handle, VIDIOC_QUERYCAP, &cap) < 0 || !canCapture(cap) ||
             deviceIoctl(handle, VIDIOC_G_FMT, &format) < 0 || format.fmt.pix.width == 0 ||
             format.fmt.pix.height == 0) {
+            if (!firstError)
+                firstError = errno ? errno : ENODEV;
             ::close(handle);
             continue;
         }
 
         openNode = node.node;
+        path.store(intern(node.devicePath.toLocal8Bit()));
         fd.store(handle);
         frameWidth.store(int(format.fmt.pix.width));
         frameHeight.store(int(format.fmt.pix.height));
@@ -122,8 +174,12 @@ bool V4l2Camera::open()
         serial.store(intern(node.usbSerial.toUtf8()));
         readRangesLocked();
         readControlsLocked();
-        return true;
+        error.store(0);
     }
+    if (fd.load() >= 0)
+        return true;
+    error.store(matched ? firstError : ENOENT);
+    path.store(intern(failedPath.toLocal8Bit()));
     return false;
 }
 
@@ -143,24 +199,25 @@ void V4l2Camera::closeLocked()
     frameWidth.store(0);
     frameHeight.store(0);
     name.store(intern({}));
+    path.store(intern({}));
 }
 
-bool V4l2Camera::setContrast(int value)
+int V4l2Camera::setContrast(int value)
 {
     return setControl(V4L2_CID_CONTRAST, value);
 }
 
-bool V4l2Camera::setSaturation(int value)
+int V4l2Camera::setSaturation(int value)
 {
     return setControl(V4L2_CID_SATURATION, value);
 }
 
-bool V4l2Camera::setControl(unsigned int id, int value)
+int V4l2Camera::setControl(unsigned int id, int value)
 {
     QMutexLocker locker(&mutex);
     const int handle = fd.load();
     if (handle < 0)
-        return false;
+        return ENODEV;
     const Range range = ranges.value(id);
     if (range.known && (value < range.minimum || value > range.maximum)) {
         if (!reportedOutOfRange.contains({id, value})) {
@@ -172,10 +229,10 @@ bool V4l2Camera::setControl(unsigned int id, int value)
                        .arg(range.minimum)
                        .arg(range.maximum);
         }
-        return false;
+        return ERANGE;
     }
     v4l2_control control{id, value};
-    return deviceIoctl(handle, VIDIOC_S_CTRL, &control) >= 0;
+    return deviceIoctl(handle, VIDIOC_S_CTRL, &control) >= 0 ? 0 : errno;
 }
 
 void V4l2Camera::readRangesLocked()

@@ -31,14 +31,25 @@ public:
     // The camera behind the UVC_CAMERA_ functions of this process.
     static V4l2Camera &instance();
 
-    // The name later opens look for: the card name itself or the part after its last ": " (CameraName),
-    // case included. Does not touch an open camera.
+    // What later opens look for; the last call wins. By card name: the card name itself, the part after
+    // its last ": " or a name uvcvideo cut (CameraName), case included. By device: a node path such as
+    // /dev/video2 or a link to one (/dev/v4l/by-id/...), followed at each open. By serial: the USB
+    // serial number of the camera's device. None of them touches an open camera.
     void select(const QByteArray &cardName);
-    // Opens the first video-capture node whose card name matches the selected one, reads its current
+    void selectDevice(const QByteArray &path);
+    void selectSerial(const QByteArray &serialNumber);
+    // Opens the lowest-numbered video-capture node that matches the selection, reads its current
     // capture size, its controls with their ranges and its USB serial number. A matching node that
     // cannot be opened is reported in one log line (once, until its reason changes) and passed over.
-    // True when open (also when it already was).
+    // True when open (also when it already was). Otherwise lastError() tells why: ENOENT when nothing
+    // matched, else the errno of the first matching node that failed.
     bool open();
+    int lastError() const { return error.load(); }
+    // Capture nodes that matched the selection at the last open.
+    int matchCount() const { return matches.load(); }
+    // The open camera's node ("/dev/video0"); after a failed open the node that failed, if one did;
+    // else "".
+    const char *devicePath() const { return path.load(); }
     void close();
     bool isOpen() const { return fd.load() >= 0; }
 
@@ -48,11 +59,13 @@ public:
     // The open camera's full card name (the name the capture layer knows it by); "" when closed.
     const char *friendlyName() const { return name.load(); }
 
-    // Sets a control on the open camera; false when closed, when the device refuses it, or when the value
-    // lies outside the control's range read at open (then nothing is sent: the device would clamp it
-    // into another command; logged once per control and value).
-    bool setContrast(int value);
-    bool setSaturation(int value);
+    // Sets a control on the open camera. 0 when the device took it, else an errno: ENODEV when closed,
+    // ERANGE when the value lies outside the control's range read at open (then nothing is sent: the
+    // device would clamp it into another command; logged once per control and value), or the device's
+    // answer (EINVAL for a control it lacks, EIO or ETIMEDOUT for a request it stalled or left
+    // unanswered).
+    int setContrast(int value);
+    int setSaturation(int value);
     // Reads contrast and saturation back from the open camera; false when closed or when the device did
     // not answer (the getters then keep their previous values). The serial number was read at open.
     bool refresh();
@@ -66,7 +79,8 @@ private:
     // Kept for the life of the process: one copy of every distinct string ever handed out.
     static const char *intern(const QByteArray &text);
     void closeLocked();
-    bool setControl(unsigned int id, int value);
+    int setControl(unsigned int id, int value);
+    bool selectedLocked(const V4l2DeviceDirectory::Node &node, const QString &wantedPath) const;
     bool readControlsLocked();
     void readRangesLocked();
 
@@ -79,7 +93,14 @@ private:
 
     mutable QMutex mutex; // guards the device: openNode and every device call
     V4l2DeviceDirectory directory;
-    QByteArray selectedName;
+    enum class Selection
+    {
+        Name,
+        Device,
+        Serial
+    };
+    Selection selection = Selection::Name;
+    QByteArray selectedName;                // the card name, device path or serial, after selection
     QString openNode;                       // "video0" while open
     QHash<QString, int> reportedOpenErrors; // node path -> errno already logged
     QHash<unsigned int, Range> ranges;      // control id -> range, read at open
@@ -92,4 +113,7 @@ private:
     std::atomic<int> saturationValue{0};
     std::atomic<const char *> name;
     std::atomic<const char *> serial;
+    std::atomic<const char *> path;
+    std::atomic<int> error{0};
+    std::atomic<int> matches{0};
 };

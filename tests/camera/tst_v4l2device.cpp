@@ -4,11 +4,13 @@
 #include "VirtualCameraProcess.h"
 
 #include "camera/UVCCameraSDK.h"
+#include "capture/CameraName.h"
 
 #include <QDir>
 #include <QtTest>
 
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
 namespace {
@@ -39,6 +41,35 @@ private slots:
     {
         UVC_CAMERA_CloseUVC();
         qunsetenv("TARN_VCAM_FAULT");
+    }
+
+    // The card names uvcvideo gives, against the name the viewer looks for by default.
+    void cameraName_matchesTheNamesUvcvideoGives_data()
+    {
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<QString>("wanted");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("product: function") << "Tarn Thermal: UVC Camera"
+                                           << "UVC Camera" << true;
+        QTest::newRow("no product string") << "UVC Camera (1209:0001)"
+                                           << "UVC Camera" << true;
+        QTest::newRow("cut at 31 in the function") << "Tarn Thermal Imager Core: UVC C"
+                                                   << "UVC Camera" << true;
+        QTest::newRow("cut at 31, whole name wanted") << "Tarn Wide Angle Conference Came"
+                                                      << "Tarn Wide Angle Conference Camera" << true;
+        QTest::newRow("short name is not cut") << "Tarn Thermal: UVC C"
+                                               << "UVC Camera" << false;
+        QTest::newRow("another function") << "USB Camera: USB Camera"
+                                          << "UVC Camera" << false;
+        QTest::newRow("case differs") << "Tarn Thermal: uvc camera"
+                                      << "UVC Camera" << false;
+    }
+    void cameraName_matchesTheNamesUvcvideoGives()
+    {
+        QFETCH(QString, card);
+        QFETCH(QString, wanted);
+        QFETCH(bool, matches);
+        QCOMPARE(CameraName::matches(card, wanted), matches);
     }
 
     void open_findsTheCardNameOrThePartAfterItsLastColon_data()
@@ -89,7 +120,7 @@ private slots:
         LogCapture log;
         const int seen = VirtualCameraProcess::journal().size();
         for (int repeat = 0; repeat < 2; ++repeat)
-            QCOMPARE(UVC_CAMERA_SetSaturation(9), -1);
+            QCOMPARE(UVC_CAMERA_SetSaturation(9), -ERANGE);
         QCOMPARE(log.matching("Not sent").size(), 1);
         QCOMPARE(VirtualCameraProcess::journal().size(), seen);
     }
@@ -97,7 +128,7 @@ private slots:
     void closedCamera_sendsNothingAndReopenTakesTheNodeAgain()
     {
         const int handles = openHandles(), opens = opensSeen();
-        QCOMPARE(UVC_CAMERA_SetContrast(5), -1);
+        QCOMPARE(UVC_CAMERA_SetContrast(5), -ENODEV);
         QCOMPARE(UVC_CAMERA_RefreshProperties(), -1);
         QCOMPARE(opensSeen(), opens);
         QVERIFY(UVC_CAMERA_OpenUVC());

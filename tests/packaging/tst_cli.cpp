@@ -48,7 +48,9 @@ private slots:
             // The viewers also name the log categories, the tool its commands; every program tells its usage
             // and options.
             const QString help =
-                viewer ? QStringLiteral("(?s)Usage: .*--version.*QT_LOGGING_RULES.*tarn\\.media")
+                viewer
+                    ? QStringLiteral("(?s)Usage: .*--version.*--camera.*--device.*--serial.*--list-cameras"
+                                     ".*adduser \\$USER video.*QT_LOGGING_RULES.*tarn\\.media.*tarn\\.ffmpeg")
                 : p == QLatin1String("tarn-tool")
                     ? QStringLiteral("(?s)Usage: .*--help.*--version.*merge.*info.*play.*record")
                     : QStringLiteral("(?s)Usage: .*--help.*--version");
@@ -68,7 +70,21 @@ private slots:
                 // Qt's own options pass; a stray word does not.
                 row("Qt option", {"-platform", "offscreen", "-reverse", "--version"}, 0, version, QString());
                 row("stray argument", {"stray"}, 2, QString(), QStringLiteral("^%1: .*'stray'").arg(p));
+                // The camera is chosen one way at most, each with a value that can name one.
+                row("--device not a node", {"--device", "/tmp/cam"}, 2, QString(),
+                    QStringLiteral("^%1: --device .*'/tmp/cam'").arg(p));
+                row("--serial with a blank", {"--serial", "A B"}, 2, QString(),
+                    QStringLiteral("^%1: --serial .*'A B'").arg(p));
+                row("--camera empty", {"--camera", ""}, 2, QString(),
+                    QStringLiteral("^%1: --camera ").arg(p));
+                row("two choices", {"--camera", "X", "--serial", "Y"}, 2, QString(),
+                    QStringLiteral("^%1: choose the camera with one of").arg(p));
             }
+            if (p == QLatin1String("tarn-player-sim"))
+                row("--list-cameras", {"--list-cameras"}, 0,
+                    QStringLiteral(
+                        "^/dev/video0  \"Tarn Thermal: UVC Camera\"  serial TV2026A0001\n    YUYV 640x512\n"),
+                    QString());
             if (p == QLatin1String("tarn-player-sim"))
                 QTest::newRow("tarn-player-sim without its library")
                     << alone.filePath(p) << QStringList() << 1 << QString()

@@ -11,11 +11,18 @@
 class MainControlDouble : public QObject
 {
     Q_OBJECT
+    // What the real controller shows over the pane; the tests set them.
+    Q_PROPERTY(QString statusText MEMBER statusText NOTIFY statusChanged)
+    Q_PROPERTY(bool pictureMarked MEMBER pictureMarked NOTIFY statusChanged)
 
 public:
     explicit MainControlDouble(QObject *parent = nullptr) : QObject(parent) { QmlTestSetup::attach(this); }
 
+    QString statusText;
+    bool pictureMarked = false;
+
 signals:
+    void statusChanged();
     void sigUpdateZoomValue(double value);
     void sigUpdateSN(QString value);
 

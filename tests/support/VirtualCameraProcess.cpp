@@ -15,7 +15,10 @@ void VirtualCameraProcess::load(char **argv, int node)
         });
         return;
     }
-    qputenv("LD_PRELOAD", TARN_VCAM_LIBRARY);
+    // In front of what is preloaded already (a sanitizer build keeps Mesa's driver loaded that way).
+    const QByteArray preloaded = qgetenv("LD_PRELOAD");
+    qputenv("LD_PRELOAD", preloaded.isEmpty() ? QByteArray(TARN_VCAM_LIBRARY)
+                                              : QByteArray(TARN_VCAM_LIBRARY) + ':' + preloaded);
     qputenv("TARN_VCAM_NODE", QByteArray::number(node));
     const QByteArray pid = QByteArray::number(::getpid()); // execv keeps it
     qputenv("TARN_VCAM_CONTROL", "/tmp/tarn-vcam-control-" + pid);

@@ -22,7 +22,9 @@ class MediaVirtualCameraTest : public QObject
 {
     Q_OBJECT
 
-    int node = 0;
+    // Nodes of its own (40 and up, each replug two on): the camera's state is shared by every process on
+    // the machine, and the other camera tests run beside this one.
+    int node = 40;
 
     // Plugs in a camera of this kind (the old one leaves: a replug comes back at the next two nodes,
     // its capture node and its metadata node).
@@ -118,7 +120,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    VirtualCameraProcess::load(argv, 0);
+    VirtualCameraProcess::load(argv, 40);
     QCoreApplication app(argc, argv);
     MediaVirtualCameraTest test;
     return QTest::qExec(&test, argc, argv);

@@ -75,17 +75,7 @@ void Recorder::attach(const AVStream *video, const AVStream *audio, const Settin
         failed = false;
         skippedAudio = 0;
         if (video) {
-            videoParameters.reset(avcodec_parameters_alloc());
-            const int copied = videoParameters
-                                   ? avcodec_parameters_copy(videoParameters.get(), video->codecpar)
-                                   : AVERROR(ENOMEM);
-            if (copied < 0) {
-                videoParameters.reset();
-                if (settings.saveFile)
-                    failLocked(
-                        closed, copied,
-                        failureLine(QStringLiteral("cannot copy the video stream's parameters"), copied));
-            }
+            copyParametersLocked(video, videoParameters, "video", closed);
             videoTimeBase = video->time_base;
             frameRate = AVRational{25, 1};
             if (taken.videoFps > 0)
@@ -104,17 +94,7 @@ void Recorder::attach(const AVStream *video, const AVStream *audio, const Settin
             }
         }
         if (audio && taken.playAudio) {
-            audioParameters.reset(avcodec_parameters_alloc());
-            const int copied = audioParameters
-                                   ? avcodec_parameters_copy(audioParameters.get(), audio->codecpar)
-                                   : AVERROR(ENOMEM);
-            if (copied < 0) {
-                audioParameters.reset();
-                if (settings.saveFile)
-                    failLocked(
-                        closed, copied,
-                        failureLine(QStringLiteral("cannot copy the audio stream's parameters"), copied));
-            }
+            copyParametersLocked(audio, audioParameters, "audio", closed);
             adtsUsable = AdtsHeader::configFor(audio->codecpar, adts);
             if (!adtsUsable && taken.saveFile && !taken.saveMp4)
                 qCDebug(lcMedia) << TIMEMS << settings.fileFlag << "audio is not AAC, recording video alone"
@@ -122,6 +102,22 @@ void Recorder::attach(const AVStream *video, const AVStream *audio, const Settin
         }
     }
     emitClosed(closed);
+}
+
+void Recorder::copyParametersLocked(const AVStream *stream, av::CodecParametersPtr &parameters,
+                                    const char *kind, QStringList &closed)
+{
+    parameters.reset(avcodec_parameters_alloc());
+    const int copied =
+        parameters ? avcodec_parameters_copy(parameters.get(), stream->codecpar) : AVERROR(ENOMEM);
+    if (copied >= 0)
+        return;
+    parameters.reset();
+    if (settings.saveFile)
+        failLocked(
+            closed, copied,
+            failureLine(QStringLiteral("cannot copy the %1 stream's parameters").arg(QLatin1String(kind)),
+                        copied));
 }
 
 void Recorder::detach()

@@ -119,6 +119,10 @@ private:
     // The recording ends here: the first failure is kept for emitClosed to report, and what is open is
     // closed.
     void failLocked(QStringList &closed, int error, const QString &reason);
+    // A copy of stream's codec parameters into parameters (kind: "video" or "audio" for the failure line);
+    // a failed copy leaves it null and, while recording is on, fails the recording.
+    void copyParametersLocked(const AVStream *stream, av::CodecParametersPtr &parameters, const char *kind,
+                              QStringList &closed);
     // A failed operation of a raw file, as failLocked takes it.
     void failFileLocked(QStringList &closed, const QString &fileName, QFileDevice::FileError kind,
                         const QString &text);

@@ -252,7 +252,8 @@ private slots:
             QCOMPARE(count(journal(), "open " + kCapture + " ok"), 2); // the library's and the player's
         } else if (row.startsWith(QLatin1String("unplug"))) {
             QVERIFY(QTest::qWaitFor([&] { return control->pictureAgeMs() >= 0; }, 5000));
-            QTest::qWait(300); // a few frames, so that the pane shows the picture
+            // The pane shows the picture (it is black before the first frame is drawn).
+            QVERIFY(QTest::qWaitFor([&] { return paneBrightness() > 20; }, 5000));
             const double live = paneBrightness();
             QVERIFY(send("unplug"));
             QVERIFY(QTest::qWaitFor([&] { return control->pictureMarked(); }, 3000));
@@ -312,7 +313,7 @@ private slots:
             QTest::mousePress(window, Qt::LeftButton, {}, handle);
             for (int n = 1; n <= 20; ++n) {
                 QTest::mouseMove(window, handle + n * step);
-                QTest::qWait(20);
+                QTest::qWait(20); // a hand's pace: the drag itself is what is tested
             }
             QTest::mouseRelease(window, Qt::LeftButton, {}, handle + 20 * step);
             const int last = qFloor(slider->property("value").toDouble() * 10 + 0.5);

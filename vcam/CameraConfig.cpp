@@ -75,9 +75,7 @@ CameraConfig CameraConfig::forProfile(const std::string &profile)
     } else if (profile == "no-product") {
         // Without a product string uvcvideo names the camera after its ids.
         config.profile = profile;
-        config.product = "";
         config.manufacturer = "";
-        config.card = "UVC Camera (1209:0001)";
         thermal(config);
         config.card = "UVC Camera (1209:0001)";
         config.product = "";

@@ -14,6 +14,7 @@ extern "C" {
 #include <QMutexLocker>
 #include <QTimer>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -255,6 +256,12 @@ bool FFmpegThread::init()
     videoOpened = source.videoIndex >= 0;
     audioOpened = source.audioIndex >= 0;
     paceOrigin = AV_NOPTS_VALUE;
+    if (source.videoIndex >= 0) {
+        const AVStream *stream = source.session.context()->streams[source.videoIndex];
+        QMutexLocker lock(&tapMutex);
+        tapTimeBase = stream->time_base;
+        tapFacts.frameRate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+    }
 
     packet.reset(av_packet_alloc());
     audioStarted = false;
@@ -417,7 +424,17 @@ void FFmpegThread::handleFrame(AVFrame *frame)
     }
     frameCount = 0;
 
-    // Recording write and scheduled stop come with the recorder.
+    {
+        QMutexLocker lock(&tapMutex);
+        if (!taps.empty()) {
+            const int64_t stamp =
+                frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+            tapFacts.captureUs = stamp != AV_NOPTS_VALUE ? av_rescale_q(stamp, tapTimeBase, AV_TIME_BASE_Q)
+                                                         : av_gettime_relative();
+            for (FrameTap *tap : taps)
+                tap->tapFrame(*frame, tapFacts);
+        }
+    }
 
     // Taken, not read then cleared: a snap() that arrives meanwhile waits for the next frame.
     const bool snapshot = snapPending.exchange(false);
@@ -441,6 +458,19 @@ void FFmpegThread::handleFrame(AVFrame *frame)
         emit snapImage(*image);
     else
         emit receiveImage(*image);
+}
+
+void FFmpegThread::addFrameTap(FrameTap *tap)
+{
+    QMutexLocker lock(&tapMutex);
+    if (std::find(taps.begin(), taps.end(), tap) == taps.end())
+        taps.push_back(tap);
+}
+
+void FFmpegThread::removeFrameTap(FrameTap *tap)
+{
+    QMutexLocker lock(&tapMutex);
+    taps.erase(std::remove(taps.begin(), taps.end(), tap), taps.end());
 }
 
 void FFmpegThread::countDropped(bool flush)

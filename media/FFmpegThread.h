@@ -4,6 +4,7 @@
 #include "media/AudioResampler.h"
 #include "media/AvPointers.h"
 #include "media/CaptureInputResolver.h"
+#include "media/FrameTap.h"
 #include "media/MediaLog.h"
 #include "media/MediaUrl.h"
 #include "media/PlaybackInput.h"
@@ -20,6 +21,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <vector>
 
 class FFmpegSync;
 
@@ -174,6 +176,11 @@ protected:
     Recorder recorder;
     QTimer *saveTimer = nullptr;
     QTimer *positionTimer = nullptr;
+    // The taps, called on the player thread under tapMutex; tapFacts is filled at each open.
+    QMutex tapMutex;
+    std::vector<FrameTap *> taps;
+    FrameTap::Facts tapFacts;
+    AVRational tapTimeBase{1, AV_TIME_BASE};
     // Where capture-device URLs lead; tests point it at a directory of their own.
     CaptureInputResolver captureResolver;
     FFmpegSync *audioSync = nullptr;
@@ -300,6 +307,11 @@ public slots:
     }
     void next();
     void stop() { stopped = true; }
+    // Frame taps, from any thread. After removeFrameTap returns, the tap is not called again and no call
+    // to it is still running.
+    void addFrameTap(FrameTap *tap);
+    void removeFrameTap(FrameTap *tap);
+
     void snap()
     {
         if (!callback)

@@ -7,15 +7,20 @@
 #include "media/FFmpegThread.h"
 #include "media/MediaLog.h"
 #include "presentation/FameProvider.h"
+#include "presentation/OutputFolders.h"
+#include "presentation/SnapshotWriter.h"
 
 extern "C" {
 #include <libavutil/error.h>
 }
 
 #include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
 #include <QMetaEnum>
 #include <QMutexLocker>
 #include <QTimer>
+#include <QUrl>
 
 #include <cerrno>
 #include <cmath>
@@ -94,6 +99,22 @@ MainControl::MainControl(QObject *parent) : QObject(parent), worker(new CameraWo
         searchTimer->start();
         slotSearchDevice();
     });
+
+    snapshots = new SnapshotWriter(this);
+    connect(snapshots, &SnapshotWriter::written, this,
+            [this](const QString &path, bool ok, const QString &error) {
+                if (ok) {
+                    qCInfo(lcCamera).noquote() << "snapshot saved:" << path;
+                    showNotice(QStringLiteral("Snapshot saved: %1").arg(QDir::toNativeSeparators(path)));
+                } else {
+                    qCWarning(lcCamera).noquote() << "snapshot not saved:" << path << error;
+                    showNotice(QStringLiteral("Snapshot not saved to %1: %2")
+                                   .arg(QDir::toNativeSeparators(path), error));
+                }
+            });
+    clipTimer = new QTimer(this);
+    clipTimer->setInterval(250);
+    connect(clipTimer, &QTimer::timeout, this, &MainControl::clipChanged);
 }
 
 MainControl::~MainControl()
@@ -295,6 +316,8 @@ void MainControl::stopCapture()
         ffmpegThread->quit();
         ffmpegThread->wait();
     }
+    // No more pictures come: a running clip ends here, whole (an unplug ends it so).
+    endClip();
     qCDebug(lcCamera) << "Finish stop Capture";
 }
 
@@ -431,10 +454,57 @@ void MainControl::onCommandDone(int channel, int value, int error)
                                              .arg(error)
                                              .arg(errnoText(error));
     }
-    notice = QStringLiteral("Command not accepted by the camera (%1).").arg(errnoText(error));
+    showNotice(QStringLiteral("Command not accepted by the camera (%1).").arg(errnoText(error)));
+}
+
+void MainControl::showNotice(const QString &message)
+{
+    notice = message;
     noticeTimer->start(kNoticeMs);
     emit statusChanged();
 }
+
+QString MainControl::picturesFolder() const
+{
+    return OutputFolders::pictures();
+}
+
+QString MainControl::videosFolder() const
+{
+    return OutputFolders::videos();
+}
+
+void MainControl::slotSnapshot()
+{
+    const QImage image = frameProvider->latestImage();
+    // A picture that is not live is never kept as if it were.
+    if (state != State::Live || image.isNull()) {
+        showNotice(QStringLiteral("No live picture to save."));
+        return;
+    }
+    snapshots->write(image, OutputFolders::stampedFile(picturesFolder(), QStringLiteral(".png")));
+}
+
+void MainControl::openFolder(const QString &folder)
+{
+    QDir().mkpath(folder);
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        showNotice(QStringLiteral("No file manager opened %1.").arg(QDir::toNativeSeparators(folder)));
+}
+
+bool MainControl::clipRecording() const
+{
+    return false;
+}
+
+int MainControl::clipSeconds() const
+{
+    return 0;
+}
+
+void MainControl::slotClip() {}
+
+void MainControl::endClip() {}
 
 void MainControl::slotRecord()
 {

@@ -11,6 +11,8 @@
 
 class QTimer;
 class CameraWorker;
+class ClipRecorder;
+class SnapshotWriter;
 
 // The camera session controller, declared by the main window. It has the camera opened (by the
 // choice the command line made, "UVC Camera" by default), runs the player on the node the camera
@@ -27,6 +29,12 @@ class MainControl : public QObject
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusChanged)
     Q_PROPERTY(bool pictureMarked READ pictureMarked NOTIFY statusChanged)
     Q_PROPERTY(QString sessionState READ sessionState NOTIFY statusChanged)
+    // A clip is being written; how long it runs, in whole seconds of the camera's capture times.
+    Q_PROPERTY(bool clipRecording READ clipRecording NOTIFY clipChanged)
+    Q_PROPERTY(int clipSeconds READ clipSeconds NOTIFY clipChanged)
+    // Where snapshots and clips go.
+    Q_PROPERTY(QString picturesFolder READ picturesFolder CONSTANT)
+    Q_PROPERTY(QString videosFolder READ videosFolder CONSTANT)
 
 public:
     enum class State
@@ -62,12 +70,26 @@ public:
     // How long "command not accepted" stays in the window.
     static constexpr int kNoticeMs = 4000;
 
+    bool clipRecording() const;
+    int clipSeconds() const;
+    QString picturesFolder() const;
+    QString videosFolder() const;
+
+    // The latest live picture, at the camera's resolution, as a PNG under the pictures folder; the
+    // window says where it went, or why not.
+    Q_INVOKABLE void slotSnapshot();
+    // Starts a clip of the camera's picture, or ends the one running.
+    Q_INVOKABLE void slotClip();
+    // Opens FOLDER (made if missing) in the desktop's file manager.
+    Q_INVOKABLE void openFolder(const QString &folder);
+
 signals:
     void newFormat(int, int);
     void newFrameAvailable(const QVideoFrame &frame);
     void sigUpdateZoomValue(double value);
     void sigUpdateSN(const QString &value);
     void statusChanged();
+    void clipChanged();
 
 protected slots:
     void slotSearchDevice();
@@ -100,6 +122,9 @@ private:
     // Rewrites the text of the current state without logging (a counter that moves on).
     void updateText(const QString &text);
     void sendCommand(int channel, int value);
+    // A message for the window under the session's text, for kNoticeMs.
+    void showNotice(const QString &message);
+    void endClip();
     // Stops the player and has the camera closed; the session goes on (or not) as the caller says.
     void teardown();
     // After a teardown: the search again, after delayMs.
@@ -118,6 +143,9 @@ private:
     QTimer *openingTimer;
     QTimer *noticeTimer;
     QTimer *retryTimer;
+    QTimer *clipTimer;
+    SnapshotWriter *snapshots;
+    ClipRecorder *clip = nullptr;
 
     State state = State::Idle;
     QString text;

@@ -39,6 +39,10 @@ void FameProvider::setFormat(int width, int heigth)
     qCDebug(lcPresentation) << "setFormat " << surface << width << heigth;
     format =
         QVideoSurfaceFormat(QSize(width, heigth), QVideoFrame::Format_RGB32, QAbstractVideoBuffer::NoHandle);
+    if (size != QSize(width, heigth)) {
+        size = QSize(width, heigth);
+        emit frameSizeChanged();
+    }
     if (surface) {
         if (surface->isActive())
             surface->stop();
@@ -57,17 +61,15 @@ void FameProvider::presentImage(const QImage &image)
 {
     if (surface)
         surface->present(QVideoFrame(image));
-    if (imageConsumers > 0) {
-        latest = image;
+    // Kept in any case for a snapshot: one of the player's pooled images stays held until the next.
+    latest = image;
+    if (imageConsumers > 0)
         emit imagePresented();
-    }
 }
 
 void FameProvider::setImageConsumer(bool present)
 {
     imageConsumers += present ? 1 : -1;
-    if (imageConsumers <= 0) {
+    if (imageConsumers < 0)
         imageConsumers = 0;
-        latest = QImage();
-    }
 }

@@ -16,6 +16,8 @@ class FameProvider : public QObject
     // How the window shows the picture: "opengl" (VideoOutput, the default) or "software" (the software
     // renderer's item). Set once before the window is made.
     Q_PROPERTY(QString renderRoad READ renderRoad CONSTANT)
+    // The size of the pictures announced by setFormat: the window keeps their shape from it.
+    Q_PROPERTY(QSize frameSize READ frameSize NOTIFY frameSizeChanged)
 
 public:
     explicit FameProvider(QObject *parent = nullptr);
@@ -29,7 +31,9 @@ public:
     void presentImage(const QImage &image);
     // The software item announces itself: only then is the latest image kept.
     void setImageConsumer(bool present);
+    // The last image presented (shared, not copied): what a snapshot keeps.
     QImage latestImage() const { return latest; }
+    QSize frameSize() const { return size; }
     QString renderRoad() const { return road; }
     void setRenderRoad(const QString &value) { road = value; }
 
@@ -38,6 +42,7 @@ signals:
     void newFrameAvailable(const QVideoFrame &frame);
     // presentImage() has a new latestImage().
     void imagePresented();
+    void frameSizeChanged();
 
 public slots:
     void setFormat(int width, int heigth);
@@ -49,4 +54,5 @@ private:
     QString road = QStringLiteral("opengl");
     int imageConsumers = 0;
     QImage latest;
+    QSize size;
 };

@@ -2,7 +2,8 @@ import QtQuick 2.0
 import QtQuick.Controls 2.12
 
 // A square push button with rounded corners that shows one icon: the plain icon at rest, the
-// highlighted one (and a yellow border) while it is held down. Users handle the inherited clicked().
+// highlighted one (and a yellow border) while it is held down; a thick yellow ring while it has the
+// keyboard focus. Users handle the inherited clicked().
 Button {
     id: btn
 
@@ -11,16 +12,27 @@ Button {
     property color btnIconColor: "#82c9b0"
     property color btnBgColor: "#2c4b3f"
     property color btnHighlightColor: "#fcea10"
+    // What the button does and its key, shown on hover and when focused.
+    property string toolTipText: ""
 
     text: ""
     width: 100
     height: 100
 
+    ToolTip.visible: toolTipText !== "" && (hovered || visualFocus)
+    ToolTip.delay: visualFocus ? 0 : 600
+    ToolTip.text: toolTipText
+
+    // Space presses a focused button (the control's own); Enter and Return too.
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
+
     background: Rectangle {
         color: btn.btnBgColor
         radius: 10
-        border.width: 1
-        border.color: btn.down ? btn.btnHighlightColor : btn.btnIconColor
+        // A focus ring: thick and yellow while the keyboard focus is here.
+        border.width: btn.visualFocus ? 4 : 1
+        border.color: btn.down || btn.visualFocus ? btn.btnHighlightColor : btn.btnIconColor
     }
 
     Image {

@@ -14,15 +14,24 @@ class MainControlDouble : public QObject
     // What the real controller shows over the pane; the tests set them.
     Q_PROPERTY(QString statusText MEMBER statusText NOTIFY statusChanged)
     Q_PROPERTY(bool pictureMarked MEMBER pictureMarked NOTIFY statusChanged)
+    Q_PROPERTY(bool clipRecording MEMBER clipRecording NOTIFY clipChanged)
+    Q_PROPERTY(int clipSeconds MEMBER clipSeconds NOTIFY clipChanged)
+    Q_PROPERTY(QString picturesFolder MEMBER picturesFolder CONSTANT)
+    Q_PROPERTY(QString videosFolder MEMBER videosFolder CONSTANT)
 
 public:
     explicit MainControlDouble(QObject *parent = nullptr) : QObject(parent) { QmlTestSetup::attach(this); }
 
     QString statusText;
     bool pictureMarked = false;
+    bool clipRecording = false;
+    int clipSeconds = 0;
+    QString picturesFolder = QStringLiteral("/pictures");
+    QString videosFolder = QStringLiteral("/videos");
 
 signals:
     void statusChanged();
+    void clipChanged();
     void sigUpdateZoomValue(double value);
     void sigUpdateSN(QString value);
 
@@ -34,4 +43,7 @@ public slots:
     void slotTrack() { QmlTestSetup::record("slotTrack"); }
     void slotFFC() { QmlTestSetup::record("slotFFC"); }
     void slotZoom(double value) { QmlTestSetup::record("slotZoom", value); }
+    void slotSnapshot() { QmlTestSetup::record("slotSnapshot"); }
+    void slotClip() { QmlTestSetup::record("slotClip"); }
+    void openFolder(const QString &folder) { QmlTestSetup::record("openFolder " + folder); }
 };

@@ -44,5 +44,8 @@ void QmlTestSetup::applicationAvailable()
 void QmlTestSetup::qmlEngineAvailable(QQmlEngine *engine)
 {
     engine->rootContext()->setContextProperty(QStringLiteral("frameProvider"), &provider);
+    qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
+    settings = std::make_unique<ViewerSettings>();
+    engine->rootContext()->setContextProperty(QStringLiteral("viewerSettings"), settings.get());
     engine->rootContext()->setContextProperty(QStringLiteral("harness"), this);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "app/ViewerSettings.h"
 #include "LogCapture.h"
 #include "presentation/FameProvider.h"
 
 #include <QObject>
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QVariantList>
 
 #include <memory>
@@ -12,7 +14,8 @@
 class QQmlEngine;
 
 // Prepares each test document's engine as the application prepares its own: the controller type
-// "MainControl" 1.0 (here the double) and a real frame provider as "frameProvider". Published to the
+// "MainControl" 1.0 (here the double), a real frame provider as "frameProvider" and real settings as
+// "viewerSettings" (kept in a folder of the run's own). Published to the
 // documents as "harness": what the window did to its controller (every call the double received, in
 // order, the values of its zoom calls, and every log line around them), and a way to put a picture on
 // the window's video surface. Main thread only.
@@ -48,6 +51,9 @@ public slots:
 private:
     static inline QmlTestSetup *harness = nullptr;
     FameProvider provider;
+    // The window's remembered settings, kept in a configuration folder of the run's own.
+    QTemporaryDir configHome;
+    std::unique_ptr<ViewerSettings> settings;
     QPointer<QObject> current;
     QStringList names;
     QVariantList zooms;

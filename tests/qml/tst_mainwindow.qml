@@ -262,4 +262,98 @@ TestCase {
             return corners.every(function(p, c) { return near(image.pixel(p[0], p[1]), quarters[c]) })
         }, 5000, "the pane's corners do not show the picture's quarters")
     }
+
+    // Each key and each menu entry, by what reaches the controller or what the window does.
+    function test_keysAndMenu_data() {
+        return [
+            {tag: "1", keys: [Qt.Key_1], calls: ["slotRecord"]},
+            {tag: "2", keys: [Qt.Key_2], calls: ["slotPalette"]},
+            {tag: "3", keys: [Qt.Key_3], calls: ["slotTrack"]},
+            {tag: "4", keys: [Qt.Key_4], calls: ["slotFFC"]},
+            {tag: "+ twice, -", keys: [Qt.Key_Plus, Qt.Key_Plus, Qt.Key_Minus], zooms: [1.1, 1.2, 1.1]},
+            {tag: "wheel", wheel: [120, 240, -120], zooms: [1.1, 1.3, 1.2]},
+            {tag: "S", keys: [Qt.Key_S], calls: ["slotSnapshot"]},
+            {tag: "R", keys: [Qt.Key_R], calls: ["slotClip"]},
+            {tag: "A", keys: [Qt.Key_A], shape: "fit"},
+            {tag: "A twice", keys: [Qt.Key_A, Qt.Key_A], shape: "stretch"},
+            {tag: "F11", keys: [Qt.Key_F11], fullScreen: true},
+            {tag: "F11, Esc", keys: [Qt.Key_F11, Qt.Key_Escape], fullScreen: false},
+            {tag: "Tab, Space", keys: [Qt.Key_Tab, Qt.Key_Space], calls: ["slotRecord"]},
+            {tag: "Tab twice, Enter", keys: [Qt.Key_Tab, Qt.Key_Tab, Qt.Key_Return], calls: ["slotPalette"]},
+            {tag: "menu: snapshot", menu: "menuSnapshot", calls: ["slotSnapshot"]},
+            {tag: "menu: clip", menu: "menuClip", calls: ["slotClip"]},
+            {tag: "menu: full screen", menu: "menuFullScreen", fullScreen: true},
+            {tag: "menu: shape", menu: "menuShape", shape: "fit"},
+            {tag: "menu: pictures", menu: "menuPictures", calls: ["openFolder /pictures"]},
+            {tag: "menu: videos", menu: "menuVideos", calls: ["openFolder /videos"]},
+        ]
+    }
+
+    function test_keysAndMenu(data) {
+        window.requestActivate()
+        tryVerify(function() { return window.active })
+        harness.clear()
+        var i
+        for (i = 0; data.keys && i < data.keys.length; ++i)
+            keyClick(data.keys[i])
+        for (i = 0; data.wheel && i < data.wheel.length; ++i)
+            mouseWheel(item("idCenterPane"), 100, 100, 0, data.wheel[i])
+        if (data.menu) {
+            mouseClick(item("idCenterPane"), 100, 100, Qt.RightButton)
+            var entry = item(data.menu)
+            tryVerify(function() { return entry.visible && entry.width > 0 })
+            mouseClick(entry)
+        }
+        if (data.calls !== undefined)
+            compare(harness.callNames(), data.calls)
+        if (data.zooms !== undefined) {
+            compare(harness.zoomValues(), data.zooms)
+            compare(slider().value, data.zooms[data.zooms.length - 1])
+        }
+        if (data.shape !== undefined)
+            compare(viewerSettings.pictureShape, data.shape)
+        if (data.fullScreen !== undefined)
+            tryCompare(window, "visibility", data.fullScreen ? Window.FullScreen : Window.Maximized)
+        // The focus ring is on the focused button only.
+        if (data.tag.indexOf("Tab") === 0)
+            compare(item(data.calls[0] === "slotRecord" ? "btnRecord" : "btnPalette").background.border.width, 4)
+        viewerSettings.pictureShape = "stretch"
+        viewerSettings.fullScreen = false
+    }
+
+    // "fit" keeps the camera's aspect in the middle of the pane, within a pixel; "stretch" fills it.
+    function test_pictureShape_data() {
+        return [
+            {tag: "fit 256x384", shape: "fit", width: 256, height: 384},
+            {tag: "fit 640x512", shape: "fit", width: 640, height: 512},
+            {tag: "stretch 256x384", shape: "stretch", width: 256, height: 384},
+        ]
+    }
+
+    function test_pictureShape(data) {
+        viewerSettings.pictureShape = data.shape
+        harness.showPicture(data.width, data.height, quarters)
+        var pane = item("idCenterPane")
+        var picture = item("idPicture")
+        var r = picture.mapToItem(pane, 0, 0, picture.width, picture.height)
+        if (data.shape === "stretch") {
+            compare(Qt.rect(r.x, r.y, r.width, r.height), Qt.rect(0, 0, pane.width, pane.height))
+        } else {
+            verify(Math.abs(r.width / r.height - data.width / data.height) * r.height <= 1,
+                   "picture " + r.width + "x" + r.height)
+            verify(r.width === pane.width || r.height === pane.height, "the picture does not fill the pane")
+            fuzzyCompare(r.x + r.width / 2, pane.width / 2, 0.5)
+            fuzzyCompare(r.y + r.height / 2, pane.height / 2, 0.5)
+            // The bars beside the picture are black; the picture's own corners show its quarters.
+            var image = grabImage(pane)
+            verify(r.width === pane.width || near(image.pixel(2, pane.height / 2), Qt.rgba(0, 0, 0, 1)))
+            tryVerify(function() {
+                harness.showPicture(data.width, data.height, quarters)
+                image = grabImage(pane)
+                return near(image.pixel(r.x + 4, r.y + 4), quarters[0])
+                        && near(image.pixel(r.x + r.width - 5, r.y + r.height - 5), quarters[3])
+            }, 5000, "the picture is not where its rectangle is")
+        }
+        viewerSettings.pictureShape = "stretch"
+    }
 }

@@ -80,6 +80,34 @@ QImage magnified(const QImage &image, const QRect &pane, double factor)
     return result;
 }
 
+// The camera's journal, a line each.
+QStringList journalLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+// The zoom the last saturation write of the journal sent, in tenths; 10 (1.0X) when none was sent.
+int lastZoom(const QStringList &journal)
+{
+    for (int i = journal.size() - 1; i >= 0; --i) {
+        if (journal[i].startsWith("saturation "))
+            return journal[i].section(' ', 1).toInt();
+    }
+    return 10;
+}
+
+// The files in DIR whose names end in SUFFIX.
+QStringList filesIn(const QString &dir, const QString &suffix)
+{
+    QStringList names = QDir(dir).entryList({"*" + suffix}, QDir::Files, QDir::Name);
+    for (QString &name : names)
+        name = dir + '/' + name;
+    return names;
+}
+
 } // namespace
 
 class tst_viewer_e2e : public QObject
@@ -135,21 +163,24 @@ private slots:
     }
     void cleanupTestCase()
     {
+        viewer.kill();
+        viewer.waitForFinished(10000);
         windowManager.kill();
         windowManager.waitForFinished(5000);
     }
-    void cleanup()
-    {
-        viewer.kill();
-        viewer.waitForFinished(10000);
-    }
 
-    void viewer_showsCameraAnswersClicksSurvivesReplugAndExitsCleanly()
+    // Starts the viewer on the virtual camera at NODE, at home in HOME (its settings, pictures and
+    // videos), and finds its window.
+    bool launch(const QString &node, const QString &home, const QString &journal = QString())
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TARN_VCAM_NODE", "20");
+        env.insert("TARN_VCAM_NODE", node);
         env.insert("TARN_VCAM_CONTROL", controlDir.filePath("control"));
         env.insert("TARN_VCAM_SERIAL", serial);
+        if (!journal.isEmpty())
+            env.insert("TARN_VCAM_JOURNAL", journal);
+        env.insert("HOME", home);
+        env.insert("XDG_CONFIG_HOME", home + "/.config");
         env.insert("QT_LOGGING_RULES", "tarn.media.interrupt.debug=false");
         // Full stacks under the sanitizers: what the software scene graph leaves behind is named by them
         // (tests/sanitizers/lsan.supp).
@@ -158,15 +189,30 @@ private slots:
         viewer.setProcessEnvironment(env);
         viewer.setProcessChannelMode(QProcess::ForwardedChannels);
         viewer.start(viewerPath, QStringList());
-        QVERIFY2(viewer.waitForStarted(10000), qPrintable(viewer.errorString()));
-
-        // The window comes up maximised: it asks for it, and the window manager gives it the whole
-        // screen but for its title bar. Found by process id: other windows may share the title.
+        if (!viewer.waitForStarted(10000))
+            return false;
+        // Found by process id: other windows may share the title.
         const QString pid = QString::number(viewer.processId());
-        QVERIFY(waitFor(20000, [&] {
+        return waitFor(20000, [&] {
             window = xdotool({"search", "--all", "--pid", pid, "--name", titlePrefix}).section('\n', 0, 0);
             return !window.isEmpty();
-        }));
+        });
+    }
+
+    void key(const QString &keys)
+    {
+        QStringList args{"windowactivate", "--sync", window, "key", "--clearmodifiers"};
+        xdotool(args + keys.split(' '));
+    }
+
+    bool fullScreen() { return run("xprop", {"-id", window, "_NET_WM_STATE"}).contains("FULLSCREEN"); }
+
+    void viewer_showsCameraAnswersClicksSurvivesReplugAndExitsCleanly()
+    {
+        // The window comes up maximised: it asks for it, and the window manager gives it the whole
+        // screen but for its title bar.
+        QTemporaryDir home;
+        QVERIFY(launch("20", home.path()));
         const QString state = run(QStringLiteral("xprop"), {"-id", window, "_NET_WM_STATE"});
         QVERIFY2(state.contains("_NET_WM_STATE_MAXIMIZED_VERT") &&
                      state.contains("_NET_WM_STATE_MAXIMIZED_HORZ"),
@@ -244,6 +290,118 @@ private slots:
         QVERIFY(viewer.waitForFinished(30000));
         QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
         QCOMPARE(viewer.exitCode(), 0);
+    }
+
+    // The keys and the menu, each row by its effect: what the camera was sent (its journal), the
+    // files written, the window's state. One viewer runs through the rows, in order; the last quits it.
+    void keys_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("effect");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("1") << "1"
+                           << "journal"
+                           << "contrast 0";
+        QTest::newRow("2") << "2"
+                           << "journal"
+                           << "contrast 5";
+        QTest::newRow("3") << "3"
+                           << "journal"
+                           << "contrast 2";
+        QTest::newRow("4") << "4"
+                           << "journal"
+                           << "contrast 4";
+        QTest::newRow("+") << "plus"
+                           << "zoom"
+                           << "1";
+        QTest::newRow("-") << "minus"
+                           << "zoom"
+                           << "-1";
+        QTest::newRow("wheel up") << ""
+                                  << "zoom"
+                                  << "1";
+        QTest::newRow("S") << "s"
+                           << "snapshot"
+                           << "";
+        QTest::newRow("menu: snapshot") << "Menu Down Return"
+                                        << "snapshot"
+                                        << "";
+        QTest::newRow("F11") << "F11"
+                             << "full screen"
+                             << "1";
+        QTest::newRow("Esc") << "Escape"
+                             << "full screen"
+                             << "0";
+        QTest::newRow("menu: full screen") << "Menu Down Down Down Return"
+                                           << "full screen"
+                                           << "1";
+        QTest::newRow("Ctrl+Q") << "ctrl+q"
+                                << "exit"
+                                << "0";
+        // Started again, as the last run left it.
+        QTest::newRow("remembered") << ""
+                                    << "full screen"
+                                    << "1";
+    }
+
+    void keys()
+    {
+        QFETCH(QString, keys);
+        QFETCH(QString, effect);
+        QFETCH(QString, expected);
+        static QTemporaryDir home;
+        const QString journal = home.filePath("journal");
+        const QString pictures = home.filePath("Pictures/Tarn Player");
+        if (viewer.state() != QProcess::Running) {
+            // A camera fresh from the box (1.0X), whatever an earlier run left it at.
+            if (!QFile::exists(journal))
+                QFile::remove("/dev/shm/tarn-vcam-video22");
+            QVERIFY(launch("22", home.path(), journal));
+            // Live: the camera streams to the viewer.
+            QVERIFY(waitFor(30000, [&] {
+                return xdotool({"getwindowname", window}) == titlePrefix + serial;
+            }));
+        }
+        const QStringList before = journalLines(journal);
+        const int pngs = filesIn(pictures, ".png").size();
+
+        if (QTest::currentDataTag() == QLatin1String("wheel up")) {
+            xdotool({"mousemove", "--window", window, "600", "400", "click", "4"});
+        } else if (!keys.isEmpty()) {
+            key(keys);
+        }
+
+        if (effect == "journal") {
+            QVERIFY(
+                waitFor(10000, [&] { return journalLines(journal).mid(before.size()).contains(expected); }));
+        } else if (effect == "zoom") {
+            const int wanted = lastZoom(before) + expected.toInt();
+            QVERIFY(waitFor(10000, [&] { return lastZoom(journalLines(journal)) == wanted; }));
+        } else if (effect == "snapshot") {
+            QStringList files;
+            QVERIFY(waitFor(10000, [&] { return (files = filesIn(pictures, ".png")).size() == pngs + 1; }));
+            // The camera's own resolution, and the picture the window shows (which moves on a little).
+            const QImage saved = QImage(files.last()).convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(saved.size(), QSize(640, 512));
+            // Compared small, where the sensor's noise averages out.
+            const QImage shot = shoot("keys-snapshot");
+            const QRect pane(140, 0, shot.width() - 280, shot.height());
+            const auto small = [&](const QImage &image) {
+                return image.scaled(80, 64, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            };
+            const QRect all(0, 0, 80, 64);
+            const QImage shown = small(shot.copy(pane));
+            // How much the live picture moves on by itself between two looks is the bar.
+            const double bar = 3 * difference(shown, small(shoot("keys-snapshot-again").copy(pane)), all) + 2;
+            const double off = difference(small(saved), shown, all);
+            QVERIFY2(off < bar, qPrintable(QStringLiteral("%1 against %2").arg(off).arg(bar)));
+        } else if (effect == "full screen") {
+            QVERIFY(waitFor(10000, [&] { return fullScreen() == bool(expected.toInt()); }));
+        } else if (effect == "exit") {
+            QVERIFY(viewer.waitForFinished(30000));
+            QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(viewer.exitCode(), expected.toInt());
+        }
     }
 };
 

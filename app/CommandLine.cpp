@@ -171,6 +171,29 @@ QString describeError(const QCommandLineParser &parser, const QStringList &argum
     return QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().value(0));
 }
 
+// The window's keys and where its files go, for the end of --help.
+QString windowHelp()
+{
+    return QStringLiteral(
+        "Keys:\n"
+        "  1 2 3 4         record, palette, tracking, flat-field correction (the four buttons)\n"
+        "  + and -         zoom in and out by 0.1X (the mouse wheel over the picture too)\n"
+        "  S               snapshot: the picture at the camera's resolution, as PNG\n"
+        "  R               start a clip of the camera's picture (H.264 in MP4); R again ends it\n"
+        "  A               the picture's shape: stretched over the pane, or kept (black bars)\n"
+        "  F11, Esc        full screen on and off; Esc leaves it\n"
+        "  Menu key        the menu (or a right click on the picture)\n"
+        "  Tab, Space      move between the buttons and the zoom, and press the focused one\n"
+        "  Ctrl+Q          quit\n"
+        "\n"
+        "Files:\n"
+        "  snapshots       <pictures folder>/Tarn Player/<date> <time>.png (the pictures folder is\n"
+        "                  XDG_PICTURES_DIR of ~/.config/user-dirs.dirs, else ~/Pictures)\n"
+        "  clips           <videos folder>/Tarn Player/<date> <time>.mp4 (XDG_VIDEOS_DIR, else\n"
+        "                  ~/Videos)\n"
+        "  settings        ~/.config/tarn-player/viewer.ini: the picture's shape and full screen\n");
+}
+
 } // namespace
 
 QString environmentHelp()
@@ -236,7 +259,8 @@ ViewerCommandLine readViewerCommandLine(const QStringList &arguments, const QStr
         break;
     case Outcome::Help:
         result.action = ViewerCommandLine::ShowHelp;
-        result.text = parser.helpText() + QLatin1Char('\n') + environmentHelp() + QLatin1Char('\n');
+        result.text = parser.helpText() + QLatin1Char('\n') + windowHelp() + QLatin1Char('\n') +
+                      environmentHelp() + QLatin1Char('\n');
         break;
     case Outcome::Version:
         result.action = ViewerCommandLine::ShowVersion;

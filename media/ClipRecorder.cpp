@@ -307,8 +307,15 @@ int ClipRecorder::convert(const Slot &slot)
     if (sws_scale(scaler.get(), source->data, source->linesize, 0, source->height, picture->data,
                   picture->linesize) <= 0)
         return AVERROR(EINVAL);
-    // Capture times from the first frame on; the muxer wants each one later than the last.
-    int64_t pts = av_rescale_q(slot.captureUs - firstCaptureUs, kMicroseconds, kTimeBase);
+    // The capture time from the first frame on, put on the grid of the declared rate: a camera's clock
+    // jitters (the virtual camera's by up to half a frame on a loaded machine), and with every time on
+    // the grid readers find the declared rate (ffprobe's r_frame_rate is the common step of the times;
+    // jittered times gave it 299/12 for 25 fps) and the clip plays evenly. Each frame takes the slot
+    // nearest its capture time, so the clip never strays more than half a frame from the capture times
+    // and a gap stays a gap. A frame whose slot is taken (a camera faster than it says, or a capture
+    // time that did not move forward) goes one tick after the last: the muxer wants each time later.
+    const int64_t exact = av_rescale_q(slot.captureUs - firstCaptureUs, kMicroseconds, kTimeBase);
+    int64_t pts = av_rescale_rnd(exact, 1, frameTicks, AV_ROUND_NEAR_INF) * frameTicks;
     if (lastPts != AV_NOPTS_VALUE && pts <= lastPts)
         pts = lastPts + 1;
     lastPts = pts;

@@ -36,9 +36,10 @@ class QThread;
 //   a failure: up to its last whole fragment). Both signals are emitted on the encoder thread, so a
 //   receiver on the GUI thread gets them queued.
 //
-// Time: each frame keeps its capture time (FrameTap::Facts::captureUs), less the first one's, in a
-// 1/90000 time base; capture times that do not move forward are nudged one tick on. The stream declares
-// the camera's frame rate (25 when the input declares none).
+// Time: each frame is timed by its capture time (FrameTap::Facts::captureUs), less the first one's, in a
+// 1/90000 time base, rounded to the nearest slot of the declared frame rate (the camera's; 25 when the
+// input declares none) so that jitter does not hide the rate; a frame whose slot is taken goes one tick
+// after the one before. The stream's SPS declares the rate too.
 //
 // Threads: tapFrame on the player thread (one player per recorder) copies the frame into one of
 // kQueueFrames frames allocated at the first frames of a given size and then reused (a full queue drops

@@ -9,7 +9,6 @@ extern "C" {
 
 #include <QFile>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QThread>
 
 #include <cerrno>
@@ -82,7 +81,7 @@ bool ClipRecorder::start(const QString &name)
     firstCaptureUs = 0;
     lastCaptureUs = 0;
     {
-        QMutexLocker lock(&mutex);
+        std::unique_lock lock(mutex);
         head = 0;
         count = 0;
         stopRequested = false;
@@ -100,9 +99,9 @@ void ClipRecorder::stop()
     if (!thread)
         return;
     {
-        QMutexLocker lock(&mutex);
+        std::unique_lock lock(mutex);
         stopRequested = true;
-        wake.wakeAll();
+        wake.notify_all();
     }
     thread->wait();
     thread.reset();
@@ -118,7 +117,7 @@ void ClipRecorder::tapFrame(const AVFrame &frame, const Facts &facts)
     // Idle, the tap costs one atomic read per frame.
     if (!recording.load(std::memory_order_relaxed))
         return;
-    QMutexLocker lock(&mutex);
+    std::unique_lock lock(mutex);
     if (!recording || stopRequested || frame.hw_frames_ctx || frame.width < 2 || frame.height < 2)
         return;
     if (count == kQueueFrames) {
@@ -156,7 +155,7 @@ void ClipRecorder::tapFrame(const AVFrame &frame, const Facts &facts)
     }
     lastCaptureUs = facts.captureUs;
     ++count;
-    wake.wakeOne();
+    wake.notify_one();
 }
 
 void ClipRecorder::encodeLoop()
@@ -164,21 +163,23 @@ void ClipRecorder::encodeLoop()
     int error = 0;
     QString what;
     for (;;) {
-        QMutexLocker lock(&mutex);
-        while (count == 0 && !stopRequested)
-            wake.wait(&mutex);
+        std::unique_lock lock(mutex);
+        wake.wait(lock, [this] { return count > 0 || stopRequested; });
         if (count == 0)
             break; // asked to stop, and everything queued is encoded
         const Slot &slot = queue[head];
         lock.unlock();
         if (!output && (error = open(slot)) < 0)
             what = QStringLiteral("cannot start the clip ") + fileName;
-        if (error >= 0 && (error = convert(slot)) < 0)
+        const int64_t pts = error >= 0 ? timeFor(slot.captureUs) : AV_NOPTS_VALUE;
+        if (error >= 0 && pts == AV_NOPTS_VALUE)
+            ++dropped;
+        else if (error >= 0 && (error = convert(slot, pts)) < 0)
             what = QStringLiteral("cannot convert the %1 picture for %2")
                        .arg(QLatin1String(formatName(slot.frame->format)), fileName);
-        if (error >= 0 && (error = encode(picture.get())) < 0)
+        else if (error >= 0 && (error = encode(picture.get())) < 0)
             what = QStringLiteral("cannot write ") + fileName;
-        lock.relock();
+        lock.lock();
         head = (head + 1) % kQueueFrames;
         --count;
         if (error < 0)
@@ -219,8 +220,8 @@ int ClipRecorder::open(const Slot &first)
     av_opt_set(encoder->priv_data, "preset", kPreset, 0);
     av_opt_set(encoder->priv_data, "tune", kTune, 0);
     av_opt_set_double(encoder->priv_data, "crf", kCrf, 0);
-    // The stream's timing (SPS) says the camera's rate rather than the 90 kHz clock, so that players and
-    // ffprobe report 25 fps; the frames keep their own capture times all the same.
+    // The stream's timing (SPS) says the camera's rate rather than the 90 kHz clock (x264 would write
+    // 90000 fps there); the frames keep their own times all the same.
     av_opt_set(encoder->priv_data, "x264-params", "force-cfr=1", 0);
 
     const QByteArray name = QFile::encodeName(fileName);
@@ -273,7 +274,7 @@ int ClipRecorder::open(const Slot &first)
     return 0;
 }
 
-int ClipRecorder::convert(const Slot &slot)
+int ClipRecorder::convert(const Slot &slot, int64_t pts)
 {
     const AVFrame *source = slot.frame.get();
     // A scaler per kind of input frame, made again only when the kind changes (a camera plugged back in
@@ -307,20 +308,28 @@ int ClipRecorder::convert(const Slot &slot)
     if (sws_scale(scaler.get(), source->data, source->linesize, 0, source->height, picture->data,
                   picture->linesize) <= 0)
         return AVERROR(EINVAL);
+    picture->pts = pts;
+    return 0;
+}
+
+int64_t ClipRecorder::timeFor(int64_t captureUs)
+{
     // The capture time from the first frame on, put on the grid of the declared rate: a camera's clock
     // jitters (the virtual camera's by up to half a frame on a loaded machine), and with every time on
     // the grid readers find the declared rate (ffprobe's r_frame_rate is the common step of the times;
-    // jittered times gave it 299/12 for 25 fps) and the clip plays evenly. Each frame takes the slot
-    // nearest its capture time, so the clip never strays more than half a frame from the capture times
-    // and a gap stays a gap. A frame whose slot is taken (a camera faster than it says, or a capture
-    // time that did not move forward) goes one tick after the last: the muxer wants each time later.
-    const int64_t exact = av_rescale_q(slot.captureUs - firstCaptureUs, kMicroseconds, kTimeBase);
+    // jittered times gave it 299/12 for 25 fps) and the clip plays evenly. A frame takes the slot nearest
+    // its capture time, or the one after the last frame's when that is taken (a frame that came early
+    // after a late one), so a gap stays a gap and the clip never runs more than a frame ahead of the
+    // capture times. A frame that would have to run further ahead has no slot (a camera faster than it
+    // says, a capture time that did not move forward): it is left out, so that the times keep rising.
+    const int64_t exact = av_rescale_q(captureUs - firstCaptureUs, kMicroseconds, kTimeBase);
     int64_t pts = av_rescale_rnd(exact, 1, frameTicks, AV_ROUND_NEAR_INF) * frameTicks;
     if (lastPts != AV_NOPTS_VALUE && pts <= lastPts)
-        pts = lastPts + 1;
+        pts = lastPts + frameTicks;
+    if (pts - exact > frameTicks)
+        return AV_NOPTS_VALUE;
     lastPts = pts;
-    picture->pts = pts;
-    return 0;
+    return pts;
 }
 
 int ClipRecorder::encode(AVFrame *frame)
@@ -400,14 +409,14 @@ void ClipRecorder::finish(int error, const QString &what)
     packet.reset();
     {
         // The copies go too: an idle recorder holds no picture memory.
-        QMutexLocker lock(&mutex);
+        std::unique_lock lock(mutex);
         recording = false;
         for (Slot &slot : queue)
             av_frame_unref(slot.frame.get());
     }
     if (dropped > 0)
         qCDebug(lcClip) << "clip" << fileName << ":" << dropped.load()
-                        << "frames left out (the queue was full)";
+                        << "frames left out (the queue was full, or no slot on the time line)";
     if (error < 0) {
         qCWarning(lcClip) << "clip stopped:" << reason;
         emit failed(error, reason);

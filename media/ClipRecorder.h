@@ -3,14 +3,14 @@
 #include "media/AvPointers.h"
 #include "media/FrameTap.h"
 
-#include <QMutex>
 #include <QObject>
 #include <QString>
-#include <QWaitCondition>
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 class QThread;
 
@@ -37,9 +37,11 @@ class QThread;
 //   receiver on the GUI thread gets them queued.
 //
 // Time: each frame is timed by its capture time (FrameTap::Facts::captureUs), less the first one's, in a
-// 1/90000 time base, rounded to the nearest slot of the declared frame rate (the camera's; 25 when the
-// input declares none) so that jitter does not hide the rate; a frame whose slot is taken goes one tick
-// after the one before. The stream's SPS declares the rate too.
+// 1/90000 time base, put on the grid of the declared frame rate (the camera's; 25 when the input
+// declares none) so that jitter does not hide the rate: the slot nearest the capture time, or the next
+// free one up to a frame ahead; a frame with no slot (a camera faster than it says, a capture time that
+// did not move forward) is left out and counted with the dropped ones. The stream's SPS declares the
+// rate too.
 //
 // Threads: tapFrame on the player thread (one player per recorder) copies the frame into one of
 // kQueueFrames frames allocated at the first frames of a given size and then reused (a full queue drops
@@ -68,7 +70,7 @@ public:
     bool isRecording() const { return recording.load(); }
     // Capture time from the clip's first frame to its latest one; 0 before the first frame.
     qint64 elapsedMs() const;
-    // Frames left out because the queue was full, in this clip.
+    // Frames left out of this clip: the queue was full, or the frame had no slot on the time line.
     qint64 droppedFrames() const { return dropped.load(); }
     // Why start() returned false.
     QString errorText() const { return lastError; }
@@ -91,14 +93,18 @@ private:
     // Encoder thread: the whole clip, and its steps.
     void encodeLoop();
     int open(const Slot &first);
-    int convert(const Slot &slot);
+    // The frame's time in the file; AV_NOPTS_VALUE: it has none and is left out.
+    int64_t timeFor(int64_t captureUs);
+    int convert(const Slot &slot, int64_t pts);
     int encode(AVFrame *frame); // null: drains the encoder
     int writePacket();
     void finish(int error, const QString &what);
 
     // --- the queue: queue[head..head+count) wait for the encoder; the tap fills the one after them.
-    QMutex mutex;
-    QWaitCondition wake;
+    // std's rather than Qt's: ThreadSanitizer sees their hand-over in a wait (Debian's Qt is not
+    // instrumented).
+    std::mutex mutex;
+    std::condition_variable wake;
     std::array<Slot, kQueueFrames> queue;
     int head = 0;
     int count = 0;

@@ -6,6 +6,7 @@ extern "C" {
 
 Q_LOGGING_CATEGORY(lcMedia, "tarn.media")
 Q_LOGGING_CATEGORY(lcMediaInterrupt, "tarn.media.interrupt")
+Q_LOGGING_CATEGORY(lcClip, "tarn.clip")
 
 namespace media {
 QString errorText(int errorCode)

@@ -10,6 +10,8 @@
 Q_DECLARE_LOGGING_CATEGORY(lcMedia)
 // "AVInterruptCallBackFun", once per call of the interrupt callback (many per open and per read).
 Q_DECLARE_LOGGING_CATEGORY(lcMediaInterrupt)
+// The clip recorder (ClipRecorder): each clip's start, format, end and failure.
+Q_DECLARE_LOGGING_CATEGORY(lcClip)
 
 namespace media {
 // av_strerror text of an FFmpeg error code.

@@ -4,6 +4,7 @@
 #include "camera/CameraLog.h"
 #include "camera/CameraWorker.h"
 #include "camera/UVCCameraSDK.h"
+#include "media/ClipRecorder.h"
 #include "media/FFmpegThread.h"
 #include "media/MediaLog.h"
 #include "presentation/FameProvider.h"
@@ -115,6 +116,29 @@ MainControl::MainControl(QObject *parent) : QObject(parent), worker(new CameraWo
     clipTimer = new QTimer(this);
     clipTimer->setInterval(250);
     connect(clipTimer, &QTimer::timeout, this, &MainControl::clipChanged);
+    // The clip sees every frame the player decodes, in the camera's own format; idle, it takes none.
+    clip = new ClipRecorder(this);
+    ffmpegThread->addFrameTap(clip);
+    connect(clip, &ClipRecorder::failed, this, [this](int error, const QString &reason) {
+        qCWarning(lcCamera).noquote() << "clip stopped:" << reason;
+        // A clip that got no picture makes no file, and no finished() follows.
+        if (error == AVERROR(ENODATA)) {
+            showNotice(QStringLiteral("No clip saved: %1").arg(reason));
+            finishClip();
+            return;
+        }
+        clipFailure = reason;
+    });
+    connect(clip, &ClipRecorder::finished, this, [this](const QString &file, qint64, qint64 durationMs) {
+        qCInfo(lcCamera).noquote() << "clip saved:" << file << durationMs << "ms";
+        const QString saved = QStringLiteral("Clip saved: %1 (%2 s)")
+                                  .arg(QDir::toNativeSeparators(file))
+                                  .arg(durationMs / 1000.0, 0, 'f', 1);
+        showNotice(clipFailure.isEmpty() ? saved
+                                         : QStringLiteral("Clip stopped: %1. %2").arg(clipFailure, saved));
+        clipFailure.clear();
+        finishClip();
+    });
 }
 
 MainControl::~MainControl()
@@ -130,6 +154,7 @@ MainControl::~MainControl()
     workerThread.quit();
     workerThread.wait();
     delete worker;
+    ffmpegThread->removeFrameTap(clip);
     {
         QMutexLocker locker(&mainControlMutex);
         MainControl *self = this;
@@ -494,17 +519,50 @@ void MainControl::openFolder(const QString &folder)
 
 bool MainControl::clipRecording() const
 {
-    return false;
+    return clipTimer->isActive();
 }
 
 int MainControl::clipSeconds() const
 {
-    return 0;
+    return int(clip->elapsedMs() / 1000);
 }
 
-void MainControl::slotClip() {}
+void MainControl::slotClip()
+{
+    if (clipTimer->isActive()) {
+        endClip();
+        return;
+    }
+    if (state != State::Live) {
+        showNotice(QStringLiteral("No live picture to record."));
+        return;
+    }
+    const QString folder = videosFolder();
+    QDir().mkpath(folder);
+    const QString file = OutputFolders::stampedFile(folder, QStringLiteral(".mp4"));
+    if (!clip->start(file)) {
+        showNotice(QStringLiteral("Clip not started: %1").arg(clip->errorText()));
+        return;
+    }
+    qCInfo(lcCamera).noquote() << "clip started:" << file;
+    clipTimer->start();
+    emit clipChanged();
+}
 
-void MainControl::endClip() {}
+void MainControl::endClip()
+{
+    // stop() returns with the file complete; finished() follows, queued.
+    if (clip->isRecording())
+        clip->stop();
+}
+
+void MainControl::finishClip()
+{
+    if (clip->isRecording())
+        return; // a newer clip already runs
+    clipTimer->stop();
+    emit clipChanged();
+}
 
 void MainControl::slotRecord()
 {

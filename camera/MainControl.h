@@ -124,7 +124,9 @@ private:
     void sendCommand(int channel, int value);
     // A message for the window under the session's text, for kNoticeMs.
     void showNotice(const QString &message);
+    // Ends a running clip (its file complete); the badge goes when the clip reports.
     void endClip();
+    void finishClip();
     // Stops the player and has the camera closed; the session goes on (or not) as the caller says.
     void teardown();
     // After a teardown: the search again, after delayMs.
@@ -146,6 +148,7 @@ private:
     QTimer *clipTimer;
     SnapshotWriter *snapshots;
     ClipRecorder *clip = nullptr;
+    QString clipFailure; // why the running clip stopped, until it reports its file
 
     State state = State::Idle;
     QString text;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "camera/CameraOpenReport.h"
+#include "thermal/ThermalReader.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -27,6 +28,16 @@ class MainControl : public QObject
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusChanged)
     Q_PROPERTY(bool pictureMarked READ pictureMarked NOTIFY statusChanged)
     Q_PROPERTY(QString sessionState READ sessionState NOTIFY statusChanged)
+    // --- the camera profile's side (CameraProfile): what a split camera leaves to the viewer
+    // The temperature reader of split frames; its pictures are what the pane shows on such a camera.
+    Q_PROPERTY(ThermalReader *thermal READ thermalReader CONSTANT)
+    // "whole" or "split": the layout of the camera opened last.
+    Q_PROPERTY(QString pictureLayout READ pictureLayout NOTIFY viewerStateChanged)
+    // The commands the profile gives to the viewer: tracking on (the window boxes thermal.maxPoint),
+    // the zoom factor to draw the picture at (1.0 .. 4.0), recording on (for the viewer's clip writer).
+    Q_PROPERTY(bool viewerTracking READ viewerTracking NOTIFY viewerStateChanged)
+    Q_PROPERTY(double viewerZoom READ viewerZoom NOTIFY viewerStateChanged)
+    Q_PROPERTY(bool viewerRecording READ viewerRecording NOTIFY viewerStateChanged)
 
 public:
     enum class State
@@ -57,6 +68,12 @@ public:
 
     // How long a camera that has not delivered yet gets before the session reconnects.
     static constexpr int kFirstPictureGraceMs = 10000;
+    ThermalReader *thermalReader() const { return thermal; }
+    QString pictureLayout() const { return CameraProfile::layoutName(camera.profile.layout); }
+    bool viewerTracking() const { return viewerTrackingOn; }
+    double viewerZoom() const { return viewerZoomFactor; }
+    bool viewerRecording() const { return viewerRecordingOn; }
+
     // A picture older than this (or three frame intervals, if longer) is no longer live.
     static constexpr int kPictureLostMs = 1000;
     // How long "command not accepted" stays in the window.
@@ -68,6 +85,7 @@ signals:
     void sigUpdateZoomValue(double value);
     void sigUpdateSN(const QString &value);
     void statusChanged();
+    void viewerStateChanged();
 
 protected slots:
     void slotSearchDevice();
@@ -93,6 +111,7 @@ private slots:
     void onCommandDone(int channel, int value, int error);
     void onRefreshed(bool ran, double zoom, const QString &sn);
     void checkLiveness();
+    void presentThermal(const QImage &picture);
 
 private:
     // Every change of state goes through here: the text for the window, logged once per change.
@@ -100,6 +119,9 @@ private:
     // Rewrites the text of the current state without logging (a counter that moves on).
     void updateText(const QString &text);
     void sendCommand(int channel, int value);
+    // The profile's route for a command: true when it went to the viewer or nowhere (then nothing is
+    // sent to the camera).
+    bool routedAway(CameraProfile::Command command, double zoom = 0);
     // Stops the player and has the camera closed; the session goes on (or not) as the caller says.
     void teardown();
     // After a teardown: the search again, after delayMs.
@@ -138,4 +160,11 @@ private:
     CameraOpenReport camera;                // of the last successful open
     CameraOpenReport lastMiss;              // of the last failed open
     QSet<QPair<int, int>> reportedRefusals; // channel, errno: logged once until a command goes through
+
+    // --- split cameras
+    ThermalReader *thermal;
+    bool thermalShown = false; // the reader drew a picture during this capture
+    bool viewerTrackingOn = false;
+    double viewerZoomFactor = 1.0;
+    bool viewerRecordingOn = false;
 };

@@ -114,6 +114,17 @@ CameraProfile CameraProfile::choose(const Facts &facts, LayoutOverride override)
     return profile;
 }
 
+bool CameraProfile::needsSizes(const QString &cardName, LayoutOverride override)
+{
+    if (override == LayoutOverride::Split)
+        return true;
+    for (const Entry &entry : kTable) {
+        if (CameraName::matches(cardName, QString::fromLatin1(entry.cardName)))
+            return entry.offers.isValid();
+    }
+    return false;
+}
+
 bool CameraProfile::parseOverride(const QString &text, LayoutOverride *override)
 {
     static const std::pair<const char *, LayoutOverride> names[] = {

@@ -58,6 +58,9 @@ public:
 
     // The profile of a camera, with the override applied.
     static CameraProfile choose(const Facts &facts, LayoutOverride override = LayoutOverride::Auto);
+    // Whether the choice for a camera of that card name depends on the sizes it offers. Listing them
+    // opens the node once more; a camera whose profile the name settles is spared that.
+    static bool needsSizes(const QString &cardName, LayoutOverride override);
     // "whole", "split" or "auto"; false for anything else.
     static bool parseOverride(const QString &text, LayoutOverride *override);
     static QString layoutName(Layout layout);

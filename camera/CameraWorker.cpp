@@ -97,7 +97,8 @@ void CameraWorker::open()
             facts.productId = node.usbProductId;
         }
     }
-    if (report.ok)
+    const QString card = QString::fromUtf8(UVC_CAMERA_GetFriendlyName());
+    if (report.ok && CameraProfile::needsSizes(card, layoutOverride))
         facts.yuyvSizes = V4l2FrameSizes::ofNode(report.devicePath, V4L2_PIX_FMT_YUYV);
 #endif
     QStringList found;

@@ -50,33 +50,34 @@ private slots:
         QTest::addColumn<QString>("request"); // empty: the camera's own size
         QTest::addColumn<QString>("picture");
         QTest::addColumn<QString>("targets");
+        QTest::addColumn<bool>("needsSizes"); // the node is opened again to list its sizes
 
         const QString generic = QStringLiteral("256x192,256x384");
         // clang-format off
         QTest::newRow("own camera") << "Tarn Thermal: UVC Camera" << "1209:0001" << "640x512" << "640x512" << "auto"
-            << "uvc-camera" << "whole" << "" << "640x512" << "CCCCC";
+            << "uvc-camera" << "whole" << "" << "640x512" << "CCCCC" << false;
         QTest::newRow("own camera without a product string") << "UVC Camera (1209:0001)" << "" << "640x512" << "640x512"
-            << "auto" << "uvc-camera" << "whole" << "" << "640x512" << "CCCCC";
+            << "auto" << "uvc-camera" << "whole" << "" << "640x512" << "CCCCC" << false;
         QTest::newRow("own camera at a small size") << "Tarn Thermal: UVC Camera" << "" << "256x192" << "256x192" << "auto"
-            << "uvc-camera" << "whole" << "" << "256x192" << "CCCCC";
+            << "uvc-camera" << "whole" << "" << "256x192" << "CCCCC" << false;
         QTest::newRow("own camera, whole asked") << "Tarn Thermal: UVC Camera" << "" << "640x512" << "640x512" << "whole"
-            << "uvc-camera" << "whole" << "" << "640x512" << "CCCCC";
+            << "uvc-camera" << "whole" << "" << "640x512" << "CCCCC" << false;
         QTest::newRow("split core") << "USB Camera: USB Camera" << "1209:0002" << generic << "256x192" << "auto"
-            << "generic-split" << "split" << "256x384" << "256x192" << "VVV-V";
+            << "generic-split" << "split" << "256x384" << "256x192" << "VVV-V" << true;
         QTest::newRow("split core, bare card name") << "USB Camera" << "" << generic << "256x192" << "auto"
-            << "generic-split" << "split" << "256x384" << "256x192" << "VVV-V";
+            << "generic-split" << "split" << "256x384" << "256x192" << "VVV-V" << true;
         QTest::newRow("split core, split asked") << "USB Camera: USB Camera" << "" << generic << "256x384" << "split"
-            << "generic-split" << "split" << "256x384" << "256x192" << "VVV-V";
+            << "generic-split" << "split" << "256x384" << "256x192" << "VVV-V" << true;
         QTest::newRow("split core shown whole") << "USB Camera: USB Camera" << "" << generic << "256x192" << "whole"
-            << "generic-split" << "whole" << "256x192" << "256x192" << "V---V";
+            << "generic-split" << "whole" << "256x192" << "256x192" << "V---V" << true;
         QTest::newRow("webcam of the same name") << "USB Camera: USB Camera" << "" << "640x480,1280x720" << "640x480"
-            << "auto" << "unknown" << "whole" << "" << "640x480" << "CCCCC";
+            << "auto" << "unknown" << "whole" << "" << "640x480" << "CCCCC" << true;
         QTest::newRow("unknown camera") << "Desk Cam: Webcam" << "" << "640x480" << "640x480" << "auto"
-            << "unknown" << "whole" << "" << "640x480" << "CCCCC";
+            << "unknown" << "whole" << "" << "640x480" << "CCCCC" << false;
         QTest::newRow("unknown camera forced split") << "Desk Cam: Webcam" << "" << "320x240,320x480,640x480"
-            << "640x480" << "split" << "unknown" << "split" << "320x480" << "320x240" << "CVVCV";
+            << "640x480" << "split" << "unknown" << "split" << "320x480" << "320x240" << "CVVCV" << true;
         QTest::newRow("own camera forced split, no double size") << "Tarn Thermal: UVC Camera" << "" << "640x512"
-            << "640x512" << "split" << "uvc-camera" << "split" << "" << "640x256" << "CVVCV";
+            << "640x512" << "split" << "uvc-camera" << "split" << "" << "640x256" << "CVVCV" << true;
         // clang-format on
     }
     void choose()
@@ -101,6 +102,7 @@ private slots:
         QTEST(sizeText(profile.requestSize), "request");
         QTEST(sizeText(profile.pictureSize), "picture");
         QTEST(targetText(profile), "targets");
+        QTEST(CameraProfile::needsSizes(card, layoutOverride), "needsSizes");
         QCOMPARE(profile.frameSize, profile.requestSize.isValid() ? profile.requestSize : facts.currentSize);
     }
 

@@ -196,15 +196,30 @@ private slots:
         }
     }
 
+    void failedSaveLeavesNothing_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("taken"); // a directory in the way of one file
+        QTest::newRow("no such folder") << "missing/snap" << QString();
+        QTest::newRow("the CSV's name taken") << "snap"
+                                              << "snap.csv";
+        QTest::newRow("the PNG's name taken") << "snap"
+                                              << "snap-raw16.png";
+    }
     void failedSaveLeavesNothing()
     {
+        QFETCH(QString, base);
+        QFETCH(QString, taken);
         QTemporaryDir dir;
-        const QString base = dir.filePath(QStringLiteral("missing/snap"));
+        base = dir.filePath(base);
+        if (!taken.isEmpty())
+            QVERIFY(QDir(dir.path()).mkdir(taken));
         QString error;
         QVERIFY(!reader.saveTemperatures(base, &error));
         QVERIFY(!error.isEmpty());
-        QVERIFY(!QFile::exists(base + QStringLiteral("-raw16.png")));
-        QVERIFY(!QFile::exists(base + QStringLiteral(".csv")));
+        for (const QString &file : {base + QStringLiteral("-raw16.png"), base + QStringLiteral(".csv")})
+            QVERIFY(!QFileInfo(file).isFile());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList()); // no temporary file left either
     }
 
     // The session asks the split core for 256x384 and takes it as split; the listing names the layout.

@@ -1,7 +1,9 @@
 // The temperature reader on real split frames: the player plays the virtual camera's generic-thermal
 // profile at 256x384 (node 100), the reader taps its frames, and a tap of the test's own keeps a copy
 // of the last frame to compute what the reader should have found.
+#include "app/AppGlobals.h"
 #include "camera/CameraWorker.h"
+#include "camera/MainControl.h"
 #include "capture/CameraListing.h"
 #include "media/AvPointers.h"
 #include "media/FFmpegThread.h"
@@ -12,6 +14,10 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 constexpr int kNode = 100;
@@ -127,6 +133,27 @@ private slots:
         QVERIFY(!reader.spotPinned());
     }
 
+    // The camera's frame with a pixel made hotter than the engine at the centre and one colder than the
+    // sky elsewhere: the readings name exactly those pixels.
+    void pointsAreThePixels()
+    {
+        av::FramePtr frame(av_frame_clone(lastFrame.get()));
+        QVERIFY(frame && av_frame_make_writable(frame.get()) == 0);
+        auto set = [&](QPoint p, double celsius) {
+            qToLittleEndian<quint16>(ThermalScene::kelvin64(celsius),
+                                     frame->data[0] + size_t(H + p.y()) * size_t(frame->linesize[0]) +
+                                         2 * p.x());
+        };
+        const QPoint centre(W / 2, H / 2), cold(200, 150);
+        set(centre, 99.0);
+        set(cold, -20.0);
+        reader.tapFrame(*frame, {});
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(reader.centreCelsius() - 99.0) < 0.1, 5000);
+        QCOMPARE(reader.maxPoint(), centre);
+        QCOMPARE(reader.minPoint(), cold);
+        QVERIFY(qAbs(reader.minCelsius() + 20.0) < 0.1);
+    }
+
     void pinnedSpot_data()
     {
         QTest::addColumn<QPoint>("spot");
@@ -225,6 +252,19 @@ private slots:
     // The session asks the split core for 256x384 and takes it as split; the listing names the layout.
     void sessionAndListingSeeSplit()
     {
+        // The camera is left at its picture size: the session must ask for the split size itself.
+        const int fd = ::open(qPrintable(QStringLiteral("/dev/video%1").arg(kNode)), O_RDWR | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        v4l2_format format{};
+        format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        format.fmt.pix.pixelformat = V4L2_PIX_FMT_YUYV;
+        format.fmt.pix.width = W;
+        format.fmt.pix.height = H;
+        const int set = ::ioctl(fd, VIDIOC_S_FMT, &format);
+        ::close(fd);
+        QCOMPARE(set, 0);
+        QCOMPARE(int(format.fmt.pix.height), H);
+
         CameraWorker worker;
         worker.setChoice(QStringLiteral("USB Camera"), QString(), QString());
         CameraOpenReport report;
@@ -242,6 +282,34 @@ private slots:
                                   .section(QStringLiteral("\n/dev/"), 0, 0);
         QVERIFY2(block.contains(QStringLiteral("\n    layout: split (picture 256x192 over temperatures)\n")),
                  qPrintable(block));
+    }
+
+    // The session on the split camera: the pane's picture is the reader's, and the commands the profile
+    // gives to the viewer change the viewer's state without a control write (which this camera would
+    // refuse, with a notice); flat-field is answered at once with a notice, as nowhere to go.
+    void sessionRoutesCommands()
+    {
+        uvcCameraDescription = QStringLiteral("USB Camera");
+        MainControl control;
+        ThermalReader &thermal = *control.thermalReader();
+        QVERIFY(QMetaObject::invokeMethod(&control, "slotStartUVCConnect"));
+        QTRY_VERIFY_WITH_TIMEOUT(control.currentState() == MainControl::State::Live && thermal.active(),
+                                 15000);
+        QCOMPARE(control.pictureLayout(), QStringLiteral("split"));
+        QCOMPARE(QSize(thermal.pictureWidth(), thermal.pictureHeight()), QSize(W, H));
+
+        const int palette = thermal.palette();
+        QVERIFY(QMetaObject::invokeMethod(&control, "slotPalette"));
+        QVERIFY(QMetaObject::invokeMethod(&control, "slotTrack"));
+        QVERIFY(QMetaObject::invokeMethod(&control, "slotRecord"));
+        QVERIFY(QMetaObject::invokeMethod(&control, "slotZoom", Q_ARG(double, 2.5)));
+        QCOMPARE(thermal.palette(), (palette + 1) % ThermalReader::PaletteCount);
+        QVERIFY(control.viewerTracking() && control.viewerRecording());
+        QCOMPARE(control.viewerZoom(), 2.5);
+        QVERIFY(!QTest::qWaitFor([&] { return !control.statusText().isEmpty(); }, 1000)); // no refusal
+        QVERIFY(QMetaObject::invokeMethod(&control, "slotFFC"));
+        QVERIFY(!control.statusText().isEmpty());
+        QVERIFY(QMetaObject::invokeMethod(&control, "slotEndUVCConnect"));
     }
 };
 

@@ -6,7 +6,7 @@ namespace {
 using Target = CameraProfile::Target;
 using Layout = CameraProfile::Layout;
 
-// One kind of camera. A field left empty (no ids, no size) does not take part in the match.
+// One kind of camera. A field left empty (no ids, no size) matches any camera.
 struct Entry
 {
     const char *name;

@@ -11,6 +11,7 @@ std::string uvcCameraName = "UVC Camera";
 QString uvcCameraDescription = QString::fromStdString(uvcCameraName);
 QString uvcCameraDevice;
 QString uvcCameraSerial;
+QString uvcCameraLayout = QStringLiteral("auto");
 std::atomic<MainControl *> mainControl{nullptr};
 QMutex mainControlMutex;
 

@@ -23,6 +23,8 @@ extern QString uvcCameraDescription;
 // empty when it chose none. Set before the window is made.
 extern QString uvcCameraDevice;
 extern QString uvcCameraSerial;
+// The --layout choice: "auto" (the camera profile's), "whole" or "split". Set before the window is made.
+extern QString uvcCameraLayout;
 // The session controller of the window. Set by the first controller that starts connecting; cleared
 // by that controller's destructor, under mainControlMutex.
 extern std::atomic<MainControl *> mainControl;

@@ -112,6 +112,7 @@ int runApplication(int argc, char *argv[], const char *summary)
     }
     uvcCameraDevice = choice.device;
     uvcCameraSerial = choice.serial;
+    uvcCameraLayout = choice.layout;
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     RenderRoad::drawWithoutDelay();

@@ -31,6 +31,7 @@ constexpr QtOption kQtOptions[] = {
 };
 
 const QStringList kRenderRoads{QStringLiteral("auto"), QStringLiteral("opengl"), QStringLiteral("software")};
+const QStringList kLayouts{QStringLiteral("auto"), QStringLiteral("whole"), QStringLiteral("split")};
 
 // TEXT broken into lines of at most WIDTH characters at spaces.
 QString wrapped(const QString &text, int width = 78)
@@ -82,9 +83,17 @@ void configure(QCommandLineParser &parser, const QString &summary)
                                         QStringLiteral("Open the camera whose USB serial number is SN."),
                                         QStringLiteral("sn")));
     parser.addOption(QCommandLineOption(
+        QStringLiteral("layout"),
+        QStringLiteral("How the camera's frame is laid out: whole (the frame is the picture), split (the "
+                       "picture over one 16-bit temperature per pixel, kelvin x 64, in a frame twice its "
+                       "height: the viewer draws the picture from the temperatures and reads them; it asks "
+                       "for such a size when the camera offers one), or auto (the default: as the camera's "
+                       "profile says, e.g. split for a \"USB Camera\" that offers YUYV 256x384)."),
+        QStringLiteral("layout"), QStringLiteral("auto")));
+    parser.addOption(QCommandLineOption(
         QStringLiteral("list-cameras"),
-        QStringLiteral("Print each capture camera (node, card name, serial number, formats and sizes) and "
-                       "exit.")));
+        QStringLiteral("Print each capture camera (node, card name, serial number, formats and sizes, and "
+                       "the layout the viewer takes for it) and exit.")));
     for (const QtOption &qt : kQtOptions) {
         QCommandLineOption option(QString::fromLatin1(qt.name));
         if (qt.takesValue)
@@ -133,6 +142,8 @@ Outcome outcome(QCommandLineParser &parser, const QStringList &arguments)
         return Outcome::Error;
     if (!kRenderRoads.contains(parser.value(QStringLiteral("render"))))
         return Outcome::Error;
+    if (!kLayouts.contains(parser.value(QStringLiteral("layout"))))
+        return Outcome::Error;
     if (!choiceError(parser).isEmpty())
         return Outcome::Error;
     if (parser.isSet(QStringLiteral("help")))
@@ -160,6 +171,9 @@ QString describeError(const QCommandLineParser &parser, const QStringList &argum
         !kRenderRoads.contains(parser.value(QStringLiteral("render"))))
         return QStringLiteral("--render takes auto, opengl or software, not '%1'")
             .arg(parser.value(QStringLiteral("render")));
+    if (parser.isSet(QStringLiteral("layout")) && !kLayouts.contains(parser.value(QStringLiteral("layout"))))
+        return QStringLiteral("--layout takes auto, whole or split, not '%1'")
+            .arg(parser.value(QStringLiteral("layout")));
     if (!choiceError(parser).isEmpty())
         return choiceError(parser);
     if (!parser.errorText().isEmpty()) {
@@ -209,8 +223,9 @@ QString environmentHelp()
         "  QT_LOGGING_RULES  Which log messages are written to standard error, as Qt logging rules\n"
         "                    separated by ';'. The log categories are tarn.media (the player),\n"
         "                    tarn.media.interrupt (stalled inputs), tarn.camera (the camera session),\n"
-        "                    tarn.ffmpeg (FFmpeg's own messages, off unless asked for) and default\n"
-        "                    (everything else). Examples:\n"
+        "                    tarn.thermal (the temperatures of split thermal cameras), tarn.ffmpeg\n"
+        "                    (FFmpeg's own messages, off unless asked for) and default (everything\n"
+        "                    else). Examples:\n"
         "                      QT_LOGGING_RULES='*.debug=false'        quiet: warnings only\n"
         "                      QT_LOGGING_RULES='tarn.camera.debug=true' the camera session in detail\n"
         "                      QT_LOGGING_RULES='tarn.ffmpeg.debug=true' FFmpeg's messages back\n"
@@ -228,6 +243,7 @@ ViewerCameraChoice viewerCameraChoice(const QStringList &arguments)
     choice.name = parser.value(QStringLiteral("camera"));
     choice.device = parser.value(QStringLiteral("device"));
     choice.serial = parser.value(QStringLiteral("serial"));
+    choice.layout = parser.value(QStringLiteral("layout"));
     choice.listCameras = parser.isSet(QStringLiteral("list-cameras"));
     return choice;
 }

@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // The viewer's command line: --help, --version, --render, the camera choice (--camera NAME, --device
-// PATH, --serial SN; at most one of them) and --list-cameras. It lets through the options that
+// PATH, --serial SN; at most one of them), --layout and --list-cameras. It lets through the options that
 // QGuiApplication and its platform plugin take (-platform, -display, -geometry, -style, ...), so they
 // keep working.
 struct ViewerCommandLine
@@ -40,6 +40,7 @@ struct ViewerCameraChoice
     QString name;   // --camera: a card name, as the default "UVC Camera" is matched
     QString device; // --device: /dev/videoN or a link to one under /dev/v4l/
     QString serial; // --serial: the USB serial number
+    QString layout; // --layout: "whole", "split" or "auto" (the camera profile's; the default)
     bool listCameras = false;
 };
 // The choice of ARGUMENTS (which readViewerCommandLine accepted).

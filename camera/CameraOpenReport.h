@@ -1,5 +1,7 @@
 #pragma once
 
+#include "camera/CameraProfile.h"
+
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
@@ -13,9 +15,10 @@ struct CameraOpenReport
     int matches = 0;    // capture cameras that matched the choice
     QString devicePath; // the node opened, or the node that failed
     QString cardName;   // of the node opened
-    int width = 0;      // capture size of the node opened
+    int width = 0;      // the size to capture at: the profile's frame size
     int height = 0;
-    QStringList found; // after a failed open: every capture camera seen, "card (node)"
-    QString holder;    // after EBUSY: the program holding the node, when /proc tells
+    CameraProfile profile; // of the camera opened: its name, layout and where the commands go
+    QStringList found;     // after a failed open: every capture camera seen, "card (node)"
+    QString holder;        // after EBUSY: the program holding the node, when /proc tells
 };
 Q_DECLARE_METATYPE(CameraOpenReport)

@@ -6,12 +6,17 @@
 #include "camera/UVCCameraSDK.h"
 #include "capture/NodeHolders.h"
 #include "capture/V4l2DeviceDirectory.h"
+#include "capture/V4l2FrameSizes.h"
 
 #include <QDebug>
 #include <QMutexLocker>
 
 #include <algorithm>
 #include <cerrno>
+
+#ifndef Q_OS_WIN
+#include <linux/videodev2.h>
+#endif
 
 CameraWorker::CameraWorker()
 {
@@ -80,13 +85,21 @@ void CameraWorker::open()
 
     // What the search sees, in the log when it changes (not on every tick of a search that goes on).
     QList<CameraDevice> devices;
+    CameraProfile::Facts facts; // of the camera opened, for its profile
 #ifdef Q_OS_WIN
     devices = listCameraDevices();
 #else
     for (const V4l2DeviceDirectory::Node &node : V4l2DeviceDirectory().nodes()) {
         if (node.index == 0)
             devices.append({node.devicePath, node.cardName, QCamera::UnspecifiedPosition});
+        if (report.ok && node.devicePath == report.devicePath) {
+            facts.vendorId = node.usbVendorId;
+            facts.productId = node.usbProductId;
+        }
     }
+    const QString card = QString::fromUtf8(UVC_CAMERA_GetFriendlyName());
+    if (report.ok && CameraProfile::needsSizes(card, layoutOverride))
+        facts.yuyvSizes = V4l2FrameSizes::ofNode(report.devicePath, V4L2_PIX_FMT_YUYV);
 #endif
     QStringList found;
     for (const CameraDevice &device : devices)
@@ -103,8 +116,14 @@ void CameraWorker::open()
     if (report.ok) {
         qCDebug(lcCamera) << "Open UVC OK And Ready Start Capture";
         report.cardName = QString::fromUtf8(UVC_CAMERA_GetFriendlyName());
-        report.width = UVC_CAMERA_GetWidth();
-        report.height = UVC_CAMERA_GetHeight();
+        // The profile says what size to capture at (a split camera's 256x384); else the camera's own.
+        facts.cardName = report.cardName;
+        facts.currentSize = QSize(UVC_CAMERA_GetWidth(), UVC_CAMERA_GetHeight());
+        report.profile = CameraProfile::choose(facts, layoutOverride);
+        report.width = report.profile.frameSize.width();
+        report.height = report.profile.frameSize.height();
+        qCDebug(lcCamera).noquote() << "Camera profile" << report.profile.name << "layout"
+                                    << report.profile.layoutText();
     } else {
         report.found = found;
         if (report.error == EBUSY && !report.devicePath.isEmpty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "camera/CameraOpenReport.h"
+#include "camera/CameraProfile.h"
 
 #include <QMutex>
 #include <QObject>
@@ -33,6 +34,8 @@ public:
     // Before the thread starts: the camera each open looks for. A device path wins over a serial
     // number, a serial number over the name.
     void setChoice(const QString &name, const QString &devicePath, const QString &serial);
+    // Before the thread starts: the --layout choice each open applies to the camera's profile.
+    void setLayoutOverride(CameraProfile::LayoutOverride override) { layoutOverride = override; }
 
     // Any thread: queues a command, or replaces the waiting zoom; returns at once.
     void postCommand(Channel channel, int value);
@@ -62,6 +65,7 @@ private:
     QString choiceDevice;
     QString choiceSerial;
     QStringList lastFound; // the cameras the last open saw, "card (node)"
+    CameraProfile::LayoutOverride layoutOverride = CameraProfile::LayoutOverride::Auto;
 
     struct Command
     {

@@ -10,6 +10,7 @@
 #include "presentation/FameProvider.h"
 #include "presentation/OutputFolders.h"
 #include "presentation/SnapshotWriter.h"
+#include "thermal/ThermalReader.h"
 
 extern "C" {
 #include <libavutil/error.h>
@@ -23,6 +24,7 @@ extern "C" {
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -34,7 +36,8 @@ QString errnoText(int error)
 }
 } // namespace
 
-MainControl::MainControl(QObject *parent) : QObject(parent), worker(new CameraWorker)
+MainControl::MainControl(QObject *parent)
+    : QObject(parent), worker(new CameraWorker), thermal(new ThermalReader(this))
 {
     qCDebug(lcCamera) << "UVC_CAMERA_GetSDKVersion: " << UVC_CAMERA_GetSDKVersion();
 
@@ -42,6 +45,9 @@ MainControl::MainControl(QObject *parent) : QObject(parent), worker(new CameraWo
     workerThread.setObjectName(QStringLiteral("tarn-camera"));
     worker->moveToThread(&workerThread);
     worker->setChoice(uvcCameraDescription, uvcCameraDevice, uvcCameraSerial);
+    CameraProfile::LayoutOverride layout = CameraProfile::LayoutOverride::Auto;
+    CameraProfile::parseOverride(uvcCameraLayout, &layout);
+    worker->setLayoutOverride(layout);
     connect(worker, &CameraWorker::opened, this, &MainControl::onOpened);
     connect(worker, &CameraWorker::commandDone, this, &MainControl::onCommandDone);
     connect(worker, &CameraWorker::refreshed, this, &MainControl::onRefreshed);
@@ -59,6 +65,8 @@ MainControl::MainControl(QObject *parent) : QObject(parent), worker(new CameraWo
     connect(ffmpegThread, SIGNAL(receivePlayError()), this, SLOT(PlayError()));
     connect(ffmpegThread, SIGNAL(snapImage(QImage)), this, SLOT(snapImage(QImage)));
     connect(ffmpegThread, SIGNAL(receiveImage(QImage)), this, SLOT(updateImage(QImage)));
+    // Emitted on the player thread, before the player's own image of the same frame: queued here.
+    connect(thermal, &ThermalReader::pictureReady, this, &MainControl::presentThermal);
 
     searchTimer = new QTimer(this);
     searchTimer->setInterval(1000);
@@ -143,6 +151,9 @@ MainControl::MainControl(QObject *parent) : QObject(parent), worker(new CameraWo
 
 MainControl::~MainControl()
 {
+    // The snapshot thread may still be saving the reader's temperatures: it ends first.
+    delete snapshots;
+    snapshots = nullptr;
     sessionActive = false;
     searchTimer->stop();
     retryTimer->stop();
@@ -296,7 +307,15 @@ void MainControl::startCapture()
     if (!UVC_CAMERA_UVCIsOpen() || ffmpegThread->isRunning())
         return;
 
-    frameProvider->setFormat(camera.width, camera.height);
+    // A split frame's picture is its top half, drawn by the temperature reader.
+    const bool split = camera.profile.layout == CameraProfile::Layout::Split;
+    frameProvider->setFormat(split ? camera.profile.pictureSize.width() : camera.width,
+                             split ? camera.profile.pictureSize.height() : camera.height);
+    thermalShown = false;
+    if (split)
+        ffmpegThread->addFrameTap(thermal);
+    clip->setPictureRows(split ? camera.profile.pictureSize.height() : 0);
+    emit viewerStateChanged();
 
     // The player opens the node the camera library opened: one camera, whatever the others are called.
     const QString url =
@@ -343,6 +362,8 @@ void MainControl::stopCapture()
     }
     // No more pictures come: a running clip ends here, whole (an unplug ends it so).
     endClip();
+    ffmpegThread->removeFrameTap(thermal);
+    thermal->reset();
     qCDebug(lcCamera) << "Finish stop Capture";
 }
 
@@ -417,13 +438,26 @@ void MainControl::updateImage(const QImage &image)
     sinceFrame.start();
     noFrameCount = 0;
     delivered = true;
-    frameProvider->presentImage(image);
+    // On a split camera the player's image is the whole frame, temperatures included: the pane shows
+    // the reader's picture instead, unless the frames turned out not to be split.
+    if (!thermalShown)
+        frameProvider->presentImage(image);
+    if (state != State::Live && camera.profile.layout == CameraProfile::Layout::Split)
+        showNotice(QStringLiteral("%1, layout: %2").arg(camera.cardName, camera.profile.layoutText()));
     if (state != State::Live)
         enter(
             State::Live,
             camera.matches > 1
                 ? QStringLiteral("%1 cameras matched; showing %2.").arg(camera.matches).arg(camera.devicePath)
                 : QString());
+}
+
+void MainControl::presentThermal(const QImage &picture)
+{
+    if (!capturing || camera.profile.layout != CameraProfile::Layout::Split)
+        return; // queued before the capture stopped
+    thermalShown = true;
+    frameProvider->presentImage(picture);
 }
 
 void MainControl::playStart() {}
@@ -507,7 +541,15 @@ void MainControl::slotSnapshot()
         showNotice(QStringLiteral("No live picture to save."));
         return;
     }
-    snapshots->write(image, OutputFolders::stampedFile(picturesFolder(), QStringLiteral(".png")));
+    SnapshotWriter::Companion temperatures;
+    if (camera.profile.layout == CameraProfile::Layout::Split && thermal->active()) {
+        // The values beside the picture: <name>-raw16.png and <name>.csv.
+        temperatures = [reader = thermal](const QString &stem, QString *error) {
+            return reader->saveTemperatures(stem, error);
+        };
+    }
+    snapshots->write(image, OutputFolders::stampedFile(picturesFolder(), QStringLiteral(".png")),
+                     temperatures);
 }
 
 void MainControl::openFolder(const QString &folder)
@@ -564,32 +606,69 @@ void MainControl::finishClip()
     emit clipChanged();
 }
 
+bool MainControl::routedAway(CameraProfile::Command command, double zoom)
+{
+    switch (camera.profile.target(command)) {
+    case CameraProfile::Target::Camera:
+        return false;
+    case CameraProfile::Target::Nowhere:
+        showNotice(QStringLiteral("This camera does not take that command."));
+        return true;
+    case CameraProfile::Target::Viewer:
+        break;
+    }
+    switch (command) {
+    case CameraProfile::Palette:
+        thermal->nextPalette();
+        return true;
+    case CameraProfile::Tracking:
+        viewerTrackingOn = !viewerTrackingOn;
+        break;
+    case CameraProfile::Record:
+        slotClip(); // the viewer's own clip stands in for the camera's recording
+        return true;
+    case CameraProfile::Zoom:
+        viewerZoomFactor = std::clamp(zoom, 1.0, 4.0);
+        break;
+    default:
+        return true; // flat-field: no viewer stands in for the shutter
+    }
+    emit viewerStateChanged();
+    return true;
+}
+
 void MainControl::slotRecord()
 {
     qCDebug(lcCamera) << "slot Record";
-    sendCommand(CameraWorker::Contrast, 0);
+    if (!routedAway(CameraProfile::Record))
+        sendCommand(CameraWorker::Contrast, 0);
 }
 
 void MainControl::slotPalette()
 {
     qCDebug(lcCamera) << "slot Palette";
-    sendCommand(CameraWorker::Contrast, 5);
+    if (!routedAway(CameraProfile::Palette))
+        sendCommand(CameraWorker::Contrast, 5);
 }
 
 void MainControl::slotTrack()
 {
     qCDebug(lcCamera) << "slot Track";
-    sendCommand(CameraWorker::Contrast, 2);
+    if (!routedAway(CameraProfile::Tracking))
+        sendCommand(CameraWorker::Contrast, 2);
 }
 
 void MainControl::slotFFC()
 {
     qCDebug(lcCamera) << "slot FFC";
-    sendCommand(CameraWorker::Contrast, 4);
+    if (!routedAway(CameraProfile::FlatField))
+        sendCommand(CameraWorker::Contrast, 4);
 }
 
 void MainControl::slotZoom(double value)
 {
+    if (routedAway(CameraProfile::Zoom, value))
+        return;
     // The zoom factor travels in tenths, rounded to the nearest, exact halves upward.
     const int tenths = static_cast<int>(std::floor(value * 10.0 + 0.5));
     sendCommand(CameraWorker::Saturation, tenths);
@@ -610,7 +689,8 @@ void MainControl::onRefreshed(bool ran, double zoom, const QString &sn)
     if (!ran)
         return;
     // A zoom the user asked for that the camera has not answered yet wins over what was read before it.
-    if (zoomSettled)
+    // A zoom the viewer draws is not the camera's to report.
+    if (zoomSettled && camera.profile.target(CameraProfile::Zoom) == CameraProfile::Target::Camera)
         emit sigUpdateZoomValue(zoom);
     emit sigUpdateSN(sn);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "camera/CameraOpenReport.h"
+#include "thermal/ThermalReader.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -35,6 +36,17 @@ class MainControl : public QObject
     // Where snapshots and clips go.
     Q_PROPERTY(QString picturesFolder READ picturesFolder CONSTANT)
     Q_PROPERTY(QString videosFolder READ videosFolder CONSTANT)
+    // --- the camera profile's side (CameraProfile): what a split camera leaves to the viewer
+    // The temperature reader of split frames; its pictures are what the pane shows on such a camera.
+    Q_PROPERTY(ThermalReader *thermal READ thermalReader CONSTANT)
+    // "whole" or "split": the layout of the camera opened last.
+    Q_PROPERTY(QString pictureLayout READ pictureLayout NOTIFY viewerStateChanged)
+    // The commands the profile gives to the viewer: tracking on (the window boxes thermal.maxPoint),
+    // the zoom factor to draw the picture at (1.0 .. 4.0). Record starts the viewer's clip.
+    Q_PROPERTY(bool viewerTracking READ viewerTracking NOTIFY viewerStateChanged)
+    Q_PROPERTY(double viewerZoom READ viewerZoom NOTIFY viewerStateChanged)
+    // False where the camera takes no flat-field correction: the window disables the button.
+    Q_PROPERTY(bool flatFieldTaken READ flatFieldTaken NOTIFY viewerStateChanged)
 
 public:
     enum class State
@@ -65,6 +77,15 @@ public:
 
     // How long a camera that has not delivered yet gets before the session reconnects.
     static constexpr int kFirstPictureGraceMs = 10000;
+    ThermalReader *thermalReader() const { return thermal; }
+    QString pictureLayout() const { return CameraProfile::layoutName(camera.profile.layout); }
+    bool viewerTracking() const { return viewerTrackingOn; }
+    double viewerZoom() const { return viewerZoomFactor; }
+    bool flatFieldTaken() const
+    {
+        return camera.profile.target(CameraProfile::FlatField) != CameraProfile::Target::Nowhere;
+    }
+
     // A picture older than this (or three frame intervals, if longer) is no longer live.
     static constexpr int kPictureLostMs = 1000;
     // How long "command not accepted" stays in the window.
@@ -90,6 +111,7 @@ signals:
     void sigUpdateSN(const QString &value);
     void statusChanged();
     void clipChanged();
+    void viewerStateChanged();
 
 protected slots:
     void slotSearchDevice();
@@ -115,6 +137,7 @@ private slots:
     void onCommandDone(int channel, int value, int error);
     void onRefreshed(bool ran, double zoom, const QString &sn);
     void checkLiveness();
+    void presentThermal(const QImage &picture);
 
 private:
     // Every change of state goes through here: the text for the window, logged once per change.
@@ -127,6 +150,9 @@ private:
     // Ends a running clip (its file complete); the badge goes when the clip reports.
     void endClip();
     void finishClip();
+    // The profile's route for a command: true when it went to the viewer or nowhere (then nothing is
+    // sent to the camera).
+    bool routedAway(CameraProfile::Command command, double zoom = 0);
     // Stops the player and has the camera closed; the session goes on (or not) as the caller says.
     void teardown();
     // After a teardown: the search again, after delayMs.
@@ -169,4 +195,10 @@ private:
     CameraOpenReport camera;                // of the last successful open
     CameraOpenReport lastMiss;              // of the last failed open
     QSet<QPair<int, int>> reportedRefusals; // channel, errno: logged once until a command goes through
+
+    // --- split cameras
+    ThermalReader *thermal;
+    bool thermalShown = false; // the reader drew a picture during this capture
+    bool viewerTrackingOn = false;
+    double viewerZoomFactor = 1.0;
 };

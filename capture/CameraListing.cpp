@@ -1,6 +1,8 @@
 #include "capture/CameraListing.h"
 
+#include "camera/CameraProfile.h"
 #include "capture/V4l2DeviceDirectory.h"
+#include "capture/V4l2FrameSizes.h"
 
 #include <QStringList>
 
@@ -90,9 +92,23 @@ QString CameraListing::text(const QString &sysfsRoot, const QString &devRoot)
                 lines << QStringLiteral("(sudo adduser $USER video, then log out and in again)");
         } else {
             lines = formats(fd);
-            ::close(fd);
-            if (lines.isEmpty())
+            if (lines.isEmpty()) {
+                ::close(fd);
                 continue; // not a capture node
+            }
+            // The layout the viewer would take for it: a split thermal core is told by its sizes.
+            CameraProfile::Facts facts;
+            facts.cardName = node.cardName;
+            facts.vendorId = node.usbVendorId;
+            facts.productId = node.usbProductId;
+            facts.yuyvSizes = V4l2FrameSizes::of(fd, V4L2_PIX_FMT_YUYV);
+            v4l2_format format;
+            std::memset(&format, 0, sizeof format);
+            format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            if (query(fd, VIDIOC_G_FMT, &format) == 0)
+                facts.currentSize = QSize(int(format.fmt.pix.width), int(format.fmt.pix.height));
+            ::close(fd);
+            lines << QStringLiteral("layout: ") + CameraProfile::choose(facts).layoutText();
         }
         text += QStringLiteral("%1  \"%2\"  serial %3\n")
                     .arg(node.devicePath, node.cardName,

@@ -25,15 +25,15 @@ int nodeNumber(const QString &node)
     return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
-// The node's "device" link points at the USB interface; the serial sits on the USB device above it,
-// the first directory up the chain with an "idVendor" file. The search stops there: a camera without a
-// serial must not report the serial of the hub or host controller it hangs off.
-QString findUsbSerial(const QString &nodeDir)
+// The node's "device" link points at the USB interface; the serial and the ids sit on the USB device
+// above it, the first directory up the chain with an "idVendor" file. The search stops there: a camera
+// without a serial must not report the serial of the hub or host controller it hangs off.
+QString findUsbDevice(const QString &nodeDir)
 {
     QString dir = QFileInfo(nodeDir + QStringLiteral("/device")).canonicalFilePath();
     for (int depth = 0; depth < 4 && !dir.isEmpty(); ++depth) {
         if (QFileInfo::exists(dir + QStringLiteral("/idVendor")))
-            return readLine(dir + QStringLiteral("/serial"));
+            return dir;
         const QString parent = QFileInfo(dir).path();
         if (parent == dir)
             break;
@@ -62,7 +62,12 @@ QVector<V4l2DeviceDirectory::Node> V4l2DeviceDirectory::nodes() const
         bool ok = false;
         const int index = readLine(dir + QStringLiteral("/index")).toInt(&ok);
         node.index = ok ? index : -1;
-        node.usbSerial = findUsbSerial(dir);
+        const QString usb = findUsbDevice(dir);
+        if (!usb.isEmpty()) {
+            node.usbSerial = readLine(usb + QStringLiteral("/serial"));
+            node.usbVendorId = quint16(readLine(usb + QStringLiteral("/idVendor")).toUInt(nullptr, 16));
+            node.usbProductId = quint16(readLine(usb + QStringLiteral("/idProduct")).toUInt(nullptr, 16));
+        }
         result.append(node);
     }
     std::sort(result.begin(), result.end(),

@@ -13,11 +13,13 @@ class V4l2DeviceDirectory
 public:
     struct Node
     {
-        QString node;       // "video0"
-        QString devicePath; // "/dev/video0" (under devRoot)
-        QString cardName;   // contents of "name"
-        int index = -1;     // contents of "index": 0 for a camera's capture node
-        QString usbSerial;  // "serial" of the USB device the node belongs to; empty when unknown
+        QString node;            // "video0"
+        QString devicePath;      // "/dev/video0" (under devRoot)
+        QString cardName;        // contents of "name"
+        int index = -1;          // contents of "index": 0 for a camera's capture node
+        QString usbSerial;       // "serial" of the USB device the node belongs to; empty when unknown
+        quint16 usbVendorId = 0; // "idVendor" and "idProduct" of that device; 0 when unknown
+        quint16 usbProductId = 0;
     };
 
     explicit V4l2DeviceDirectory(QString sysfsRoot = QStringLiteral("/sys/class/video4linux"),

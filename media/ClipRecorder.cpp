@@ -117,8 +117,13 @@ void ClipRecorder::tapFrame(const AVFrame &frame, const Facts &facts)
     // Idle, the tap costs one atomic read per frame.
     if (!recording.load(std::memory_order_relaxed))
         return;
+    // A split camera's frame is recorded down to its picture: the rows of temperatures below stay out.
+    AVFrame view = frame; // a view of the same buffers, not a reference: never unreferenced
+    const int rows = pictureRows.load(std::memory_order_relaxed);
+    if (rows > 0 && rows < frame.height)
+        view.height = rows;
     std::unique_lock lock(mutex);
-    if (!recording || stopRequested || frame.hw_frames_ctx || frame.width < 2 || frame.height < 2)
+    if (!recording || stopRequested || frame.hw_frames_ctx || view.width < 2 || view.height < 2)
         return;
     if (count == kQueueFrames) {
         ++dropped;
@@ -129,20 +134,20 @@ void ClipRecorder::tapFrame(const AVFrame &frame, const Facts &facts)
     // takes the lock only between frames.
     Slot &slot = queue[(head + count) % kQueueFrames];
     AVFrame *copy = slot.frame.get();
-    if (!copy->buf[0] || copy->width != frame.width || copy->height != frame.height ||
-        copy->format != frame.format) {
+    if (!copy->buf[0] || copy->width != view.width || copy->height != view.height ||
+        copy->format != view.format) {
         // The first frames of a clip (or of a new picture size) allocate their slot; then it is reused.
         av_frame_unref(copy);
-        copy->width = frame.width;
-        copy->height = frame.height;
-        copy->format = frame.format;
+        copy->width = view.width;
+        copy->height = view.height;
+        copy->format = view.format;
         if (av_frame_get_buffer(copy, 0) < 0) {
             av_frame_unref(copy);
             ++dropped;
             return;
         }
     }
-    if (av_frame_copy(copy, &frame) < 0) {
+    if (av_frame_copy(copy, &view) < 0) {
         ++dropped;
         return;
     }

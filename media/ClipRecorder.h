@@ -68,6 +68,9 @@ public:
     bool start(const QString &fileName);
     void stop();
     bool isRecording() const { return recording.load(); }
+    // Any thread: record only the top ROWS of each frame (a split camera's picture over its
+    // temperatures); 0, the default, records whole frames.
+    void setPictureRows(int rows) { pictureRows = rows; }
     // Capture time from the clip's first frame to its latest one; 0 before the first frame.
     qint64 elapsedMs() const;
     // Frames left out of this clip: the queue was full, or the frame had no slot on the time line.
@@ -113,6 +116,7 @@ private:
     // --- any thread
     std::atomic<bool> recording{false};
     std::atomic<qint64> dropped{0};
+    std::atomic<int> pictureRows{0};
     std::atomic<int64_t> firstCaptureUs{0};
     std::atomic<int64_t> lastCaptureUs{0};
     std::atomic<bool> hasFirst{false};

@@ -14,6 +14,11 @@ Button {
     property color btnHighlightColor: "#fcea10"
     // What the button does and its key, shown on hover and when focused.
     property string toolTipText: ""
+    // False: the command has nowhere to go on this camera. The button is drawn faded; its tooltip says
+    // why, and the controller answers a press with a notice.
+    property bool available: true
+
+    opacity: available ? 1 : 0.35
 
     text: ""
     width: 100

@@ -16,6 +16,8 @@ Window {
     property string strSN: "Unknown"
     // The picture keeps the camera's aspect (black bars) instead of filling the pane.
     readonly property bool fitPicture: viewerSettings.pictureShape === "fit"
+    // A split camera leaves the zoom to the viewer.
+    readonly property bool viewerZooms: idMainControl.pictureLayout === "split"
 
     function toggleFullScreen() {
         viewerSettings.fullScreen = !viewerSettings.fullScreen
@@ -84,7 +86,9 @@ Window {
     ButtonControl {
         id: btnFFC
         objectName: "btnFFC"
-        toolTipText: "Flat-field correction: the camera evens out its picture (4)"
+        available: idMainControl.flatFieldTaken
+        toolTipText: available ? "Flat-field correction: the camera evens out its picture (4)"
+                               : "This camera does not take flat-field correction"
         anchors.right: parent.right
         anchors.rightMargin: root.btnHSpace
         anchors.top: parent.top
@@ -115,26 +119,51 @@ Window {
                                                 ? frameProvider.frameSize.width / frameProvider.frameSize.height : 0
             readonly property bool fitted: root.fitPicture && frameAspect > 0
 
+            clip: true
             anchors.centerIn: parent
             width: fitted ? Math.min(parent.width, parent.height * frameAspect) : parent.width
             height: fitted ? Math.min(parent.height, parent.width / frameAspect) : parent.height
 
-            // The OpenGL road; where the window renders in software (no GPU), VideoOutput draws nothing
-            // and the pane below shows the picture instead.
-            VideoOutput {
-                id: idVideoOutput
-                objectName: "idVideoOutput"
+            // The picture itself, magnified about its middle where the viewer zooms (a split camera).
+            Item {
+                id: idPictureContent
                 anchors.fill: parent
-                fillMode: VideoOutput.Stretch
-                visible: frameProvider.renderRoad !== "software"
-                source: visible ? frameProvider : null
+                scale: root.viewerZooms ? idMainControl.viewerZoom : 1
+
+                // The OpenGL road; where the window renders in software (no GPU), VideoOutput draws nothing
+                // and the pane below shows the picture instead.
+                VideoOutput {
+                    id: idVideoOutput
+                    objectName: "idVideoOutput"
+                    anchors.fill: parent
+                    fillMode: VideoOutput.Stretch
+                    visible: frameProvider.renderRoad !== "software"
+                    source: visible ? frameProvider : null
+                }
+
+                Loader {
+                    objectName: "idSoftwareVideoLoader"
+                    anchors.fill: parent
+                    active: frameProvider.renderRoad === "software"
+                    source: "qrc:/SoftwareVideoPane.qml"
+                }
             }
 
-            Loader {
-                objectName: "idSoftwareVideoLoader"
+            // A radiometric camera's temperatures; a click pins a spot, another click moves it.
+            ThermalOverlay {
+                id: idThermal
+                objectName: "idThermal"
                 anchors.fill: parent
-                active: frameProvider.renderRoad === "software"
-                source: "qrc:/SoftwareVideoPane.qml"
+                reader: idMainControl.thermal
+                zoom: idPictureContent.scale
+                fahrenheit: viewerSettings.temperatureUnit === "F"
+                tracking: idMainControl.viewerTracking
+
+                MouseArea {
+                    anchors.fill: parent
+                    enabled: idThermal.ready
+                    onClicked: idThermal.reader.pinSpot(idThermal.pixelX(mouse.x), idThermal.pixelY(mouse.y))
+                }
             }
 
             // Over whichever picture item is active: a picture that is not live is dimmed, never shown as
@@ -351,9 +380,20 @@ Window {
         onActivated: root.toggleFullScreen()
     }
     Shortcut {
+        // A pinned spot goes first, then full screen.
         sequence: "Esc"
-        enabled: viewerSettings.fullScreen
-        onActivated: viewerSettings.fullScreen = false
+        enabled: idThermal.ready && idThermal.reader.spotPinned || viewerSettings.fullScreen
+        onActivated: {
+            if (idThermal.ready && idThermal.reader.spotPinned)
+                idThermal.reader.clearSpot()
+            else
+                viewerSettings.fullScreen = false
+        }
+    }
+    Shortcut {
+        // Temperatures in °C or °F.
+        sequence: "U"
+        onActivated: viewerSettings.temperatureUnit = viewerSettings.temperatureUnit === "F" ? "C" : "F"
     }
     Shortcut {
         // As closing the window: the session ends and the program exits with 0.

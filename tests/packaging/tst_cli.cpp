@@ -48,9 +48,9 @@ private slots:
             // The viewers also name the log categories, the tool its commands; every program tells its usage
             // and options.
             const QString help =
-                viewer
-                    ? QStringLiteral("(?s)Usage: .*--version.*--camera.*--device.*--serial.*--list-cameras"
-                                     ".*adduser \\$USER video.*QT_LOGGING_RULES.*tarn\\.media.*tarn\\.ffmpeg")
+                viewer ? QStringLiteral(
+                             "(?s)Usage: .*--version.*--camera.*--device.*--serial.*--layout.*--list-cameras"
+                             ".*adduser \\$USER video.*QT_LOGGING_RULES.*tarn\\.media.*tarn\\.ffmpeg")
                 : p == QLatin1String("tarn-tool")
                     ? QStringLiteral("(?s)Usage: .*--help.*--version.*merge.*info.*play.*record")
                     : QStringLiteral("(?s)Usage: .*--help.*--version");
@@ -79,6 +79,9 @@ private slots:
                     QStringLiteral("^%1: --camera ").arg(p));
                 row("two choices", {"--camera", "X", "--serial", "Y"}, 2, QString(),
                     QStringLiteral("^%1: choose the camera with one of").arg(p));
+                row("--layout unknown", {"--layout", "diagonal"}, 2, QString(),
+                    QStringLiteral("^%1: --layout .*'diagonal'").arg(p));
+                row("--layout split", {"--layout", "split", "--version"}, 0, version, QString());
             }
             if (p == QLatin1String("tarn-player-sim"))
                 row("--list-cameras", {"--list-cameras"}, 0,

@@ -18,6 +18,11 @@ class MainControlDouble : public QObject
     Q_PROPERTY(int clipSeconds MEMBER clipSeconds NOTIFY clipChanged)
     Q_PROPERTY(QString picturesFolder MEMBER picturesFolder CONSTANT)
     Q_PROPERTY(QString videosFolder MEMBER videosFolder CONSTANT)
+    Q_PROPERTY(QObject *thermal MEMBER thermal CONSTANT)
+    Q_PROPERTY(QString pictureLayout MEMBER pictureLayout CONSTANT)
+    Q_PROPERTY(bool viewerTracking MEMBER viewerTracking CONSTANT)
+    Q_PROPERTY(double viewerZoom MEMBER viewerZoom CONSTANT)
+    Q_PROPERTY(bool flatFieldTaken MEMBER flatFieldTaken CONSTANT)
 
 public:
     explicit MainControlDouble(QObject *parent = nullptr) : QObject(parent) { QmlTestSetup::attach(this); }
@@ -28,6 +33,12 @@ public:
     int clipSeconds = 0;
     QString picturesFolder = QStringLiteral("/pictures");
     QString videosFolder = QStringLiteral("/videos");
+    // Our own camera: whole pictures, every command to the camera.
+    QObject *thermal = nullptr;
+    QString pictureLayout = QStringLiteral("whole");
+    bool viewerTracking = false;
+    double viewerZoom = 1;
+    bool flatFieldTaken = true;
 
 signals:
     void statusChanged();

@@ -1,0 +1,3 @@
+#include "thermal/ThermalLog.h"
+
+Q_LOGGING_CATEGORY(lcThermal, "tarn.thermal")

@@ -3,7 +3,6 @@
 #include "app/AppGlobals.h"
 #include "app/CommandLine.h"
 #include "app/QmlTypes.h"
-#include "app/ViewerSettings.h"
 #include "capture/CameraListing.h"
 #include "presentation/FameProvider.h"
 #include "presentation/RenderRoad.h"
@@ -118,13 +117,10 @@ int runApplication(int argc, char *argv[], const char *summary)
     RenderRoad::drawWithoutDelay();
     QGuiApplication app(argc, argv);
     frameProvider->setRenderRoad(RenderRoad::name(RenderRoad::choose(viewerRenderChoice(app.arguments()))));
-    // Made before the engine, so that it outlives the window that reads it.
-    ViewerSettings viewerSettings;
     QQmlApplicationEngine engine;
 
     registerQmlTypes();
-    engine.rootContext()->setContextProperty(QStringLiteral("frameProvider"), frameProvider);
-    engine.rootContext()->setContextProperty(QStringLiteral("viewerSettings"), &viewerSettings);
+    publishWindowObjects(engine.rootContext());
 
     const QUrl url(QStringLiteral("qrc:/main.qml"));
     QObject::connect(

@@ -99,7 +99,7 @@ class CameraSessionTest : public QObject
         frameProvider->setRenderRoad(RenderRoad::name(RenderRoad::choose(road)));
         registerQmlTypes();
         engine = std::make_unique<QQmlApplicationEngine>();
-        engine->rootContext()->setContextProperty(QStringLiteral("frameProvider"), frameProvider);
+        publishWindowObjects(engine->rootContext());
         engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
         QVERIFY(!engine->rootObjects().isEmpty());
         window = qobject_cast<QQuickWindow *>(engine->rootObjects().first());

@@ -38,7 +38,7 @@ int drawPane(int argc, char *argv[], const QString &road, const QString &output)
     frameProvider->setRenderRoad(RenderRoad::name(RenderRoad::choose(road)));
     QQmlApplicationEngine engine;
     registerQmlTypes();
-    engine.rootContext()->setContextProperty(QStringLiteral("frameProvider"), frameProvider);
+    publishWindowObjects(engine.rootContext());
     engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
     if (!window || !QTest::qWaitForWindowExposed(window, 20000))

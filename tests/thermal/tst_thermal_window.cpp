@@ -50,11 +50,15 @@ class ThermalWindowTest : public QObject
         return picture->mapToScene(QPointF((p.x() + 0.5) * picture->width() / reader->pictureWidth(),
                                            (p.y() + 0.5) * picture->height() / reader->pictureHeight()));
     }
-    // The picture pixel under marker NAME's centre.
-    QPoint markedPixel(const char *name) const
+    // The picture pixel under marker NAME's centre, with the picture magnified ZOOM times about its
+    // middle; (-1, -1) when the marker is hidden.
+    QPoint markedPixel(const char *name, double zoom) const
     {
         auto *marker = window->findChild<QQuickItem *>(QString::fromLatin1(name));
-        const QPointF at = picture->mapFromItem(marker, QPointF(0, 0));
+        if (!marker->isVisible())
+            return QPoint(-1, -1);
+        const QPointF middle(picture->width() / 2, picture->height() / 2);
+        const QPointF at = (picture->mapFromItem(marker, QPointF(0, 0)) - middle) / zoom + middle;
         return QPoint(int(at.x() * reader->pictureWidth() / picture->width()),
                       int(at.y() * reader->pictureHeight() / picture->height()));
     }
@@ -93,16 +97,46 @@ private slots:
         QTRY_VERIFY(difference(shownPicture(), frameProvider->latestImage()) < 12);
     }
 
-    // The readings are the scene's, and the markers sit on the pixels they name.
+    // The readings are the scene's, and the markers sit on the pixels they name, the picture stretched
+    // or in its own shape, magnified or not (a marker the zoom puts outside is hidden).
+    void readingsAndMarkers_data()
+    {
+        QTest::addColumn<int>("zoomSteps"); // presses of +, each 0.1X
+        QTest::addColumn<bool>("fit");
+        QTest::newRow("1.0X, stretched") << 0 << false;
+        QTest::newRow("2.0X, its own shape") << 10 << true;
+    }
+
     void readingsAndMarkers()
     {
+        QFETCH(int, zoomSteps);
+        QFETCH(bool, fit);
+        if (picture->property("fitted").toBool() != fit)
+            QTest::keyClick(window, Qt::Key_A);
+        QTRY_COMPARE(picture->property("fitted").toBool(), fit);
+        for (int i = 0; i < zoomSteps; ++i)
+            QTest::keyClick(window, Qt::Key_Plus);
+        const double zoom = 1 + zoomSteps / 10.0;
+        QTRY_COMPARE(control->viewerZoom(), zoom);
         QTRY_COMPARE(qRound(reader->minCelsius() * 10), qRound(ThermalScene::SkyCelsius * 10));
         QVERIFY2(qRound(reader->maxCelsius() * 10) == qRound(ThermalScene::EngineCelsius * 10) ||
                      qRound(reader->maxCelsius() * 10) == 600, // the lamp, when a person hides the engine
                  qPrintable(QString::number(reader->maxCelsius())));
+        // A spot inside the magnified part, as well as the coldest and hottest pixels.
+        const QPoint spot(reader->pictureWidth() / 2 + 30, reader->pictureHeight() / 2 + 20);
+        reader->pinSpot(spot.x(), spot.y());
+        QTRY_VERIFY(reader->spotPinned());
         for (const auto &[name, point] :
-             {std::pair{"thermalMin", reader->minPoint()}, std::pair{"thermalMax", reader->maxPoint()}}) {
-            const QPoint marked = markedPixel(name);
+             {std::pair{"thermalMin", reader->minPoint()}, std::pair{"thermalMax", reader->maxPoint()},
+              std::pair{"thermalSpot", spot}}) {
+            const QPoint marked = markedPixel(name, zoom);
+            const QPointF offCentre =
+                QPointF(point) - QPointF(reader->pictureWidth(), reader->pictureHeight()) / 2;
+            if (qAbs(offCentre.x()) * zoom > reader->pictureWidth() / 2 ||
+                qAbs(offCentre.y()) * zoom > reader->pictureHeight() / 2) {
+                QCOMPARE(marked, QPoint(-1, -1));
+                continue;
+            }
             QVERIFY2(qAbs(marked.x() - point.x()) <= 1 && qAbs(marked.y() - point.y()) <= 1,
                      qPrintable(QStringLiteral("%1 at %2,%3 for %4,%5")
                                     .arg(name)
@@ -111,6 +145,10 @@ private slots:
                                     .arg(point.x())
                                     .arg(point.y())));
         }
+        reader->clearSpot();
+        for (int i = 0; i < zoomSteps; ++i)
+            QTest::keyClick(window, Qt::Key_Minus);
+        QTRY_COMPARE(control->viewerZoom(), 1.0);
     }
 
     // A click on a person pins a spot that reads skin temperature; Esc removes it.

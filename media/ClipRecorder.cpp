@@ -1,5 +1,7 @@
 #include "media/ClipRecorder.h"
 
+#include "media/FragmentedMp4.h"
+
 #include "media/MediaLog.h"
 
 extern "C" {
@@ -256,16 +258,8 @@ int ClipRecorder::open(const Slot &first)
 
     if ((result = avio_open(&ctx->pb, name.constData(), AVIO_FLAG_WRITE)) < 0)
         return result;
-    // Fragmented as the recorder writes: the index up front, a fragment at each key frame, each one
-    // flushed to the file as it is made (and its write checked there).
-    av::DictionaryPtr options;
-    av_dict_set(av::out(options), "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
-    ctx->flush_packets = 1;
-    ctx->flags |= AVFMT_FLAG_FLUSH_PACKETS;
-    result = avformat_write_header(ctx.get(), av::out(options));
-    if (result >= 0)
-        result = ctx->pb->error;
-    if (result < 0) {
+    // Fragmented as the recorder writes: a fragment at each key frame, that is each second.
+    if ((result = writeFragmentedMp4Header(ctx.get())) < 0) {
         // Not even its header is whole: no file is left behind.
         ctx.reset();
         QFile::remove(fileName);

@@ -1,5 +1,7 @@
 #include "media/Recorder.h"
 
+#include "media/FragmentedMp4.h"
+
 #include "media/LogTime.h"
 #include "media/MediaLog.h"
 #include "media/PlaybackInput.h"
@@ -300,16 +302,8 @@ bool Recorder::openMp4Locked(QStringList &closed, const QString &fileName)
     out->time_base = videoTimeBase;
     if ((result = avio_open(&ctx->pb, name.constData(), AVIO_FLAG_WRITE)) < 0)
         return fail(result, QStringLiteral("cannot write"));
-    // Fragmented: the index goes up front and each fragment reaches the disk as it is made.
-    av::DictionaryPtr options;
-    av_dict_set(av::out(options), "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
-    av_dict_set(av::out(options), "frag_duration", "500000", 0);
-    ctx->flush_packets = 1;
-    ctx->flags |= AVFMT_FLAG_FLUSH_PACKETS;
-    result = avformat_write_header(ctx.get(), av::out(options));
-    if (result >= 0)
-        result = ctx->pb->error;
-    if (result < 0) {
+    // Fragmented: a fragment at each key frame and at least each half second.
+    if ((result = writeFragmentedMp4Header(ctx.get(), 500000)) < 0) {
         // What was made is on the disk: it is closed and named like any other file.
         ctx.reset();
         closed << fileName;

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:?usage: scripts/fuzz.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_media_input fuzz_merge_readers fuzz_media_url fuzz_adts_header)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_media_input fuzz_merge_readers fuzz_media_url fuzz_adts_header fuzz_thermal_frame)
 
 scripts/install-deps.sh
 dir=build-fuzz

@@ -10,9 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
-#include <fcntl.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 constexpr int kNode = 70; // each camera test has nodes of its own: the camera's state is per machine
@@ -38,11 +36,7 @@ class V4l2DeviceTest : public QObject
 
 private slots:
     // The camera listens for control lines from the first open of its node: any function may run first.
-    void initTestCase()
-    {
-        ::close(::open(qPrintable(QString("/dev/video%1").arg(kNode)), O_RDWR));
-        QTRY_VERIFY(VirtualCameraProcess::send("slow-open 0"));
-    }
+    void initTestCase() { QVERIFY(VirtualCameraProcess::listen(kNode)); }
     void init() { UVC_CAMERA_SelectUVCCamera("UVC Camera"); }
     void cleanup()
     {

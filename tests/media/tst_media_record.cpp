@@ -413,23 +413,6 @@ private slots:
         QVERIFY(!AdtsHeader::configFor(parameters.get(), config));
     }
 
-    // The slice timer's interval, counted in 64 bits: a slice too long for a QTimer waits as long as one can.
-    void sliceTimerInterval_data()
-    {
-        QTest::addColumn<int>("seconds");
-        QTest::addColumn<int>("ms");
-        QTest::newRow("a day") << 86400 << 86400000;
-        QTest::newRow("longest that fits") << 2147483 << 2147483000;
-        QTest::newRow("a second more") << 2147484 << INT_MAX;
-        QTest::newRow("largest int") << INT_MAX << INT_MAX;
-    }
-    void sliceTimerInterval()
-    {
-        QFETCH(int, seconds);
-        QFETCH(int, ms);
-        QCOMPARE(PlayerProbe::saveTimerInterval(seconds), ms);
-    }
-
     void fileNames()
     {
         // A relative save path lands under the program's directory, and the file name says so.

@@ -13,7 +13,6 @@
 #include "presentation/FameProvider.h"
 #include "presentation/RenderRoad.h"
 
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -21,10 +20,8 @@
 #include <QQuickWindow>
 #include <QtTest>
 
-#include <fcntl.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 constexpr int kNode = 30; // clear of the nodes of the other camera tests (the end-to-end test has 20)
@@ -74,14 +71,7 @@ class CameraSessionTest : public QObject
     {
         return QTest::qWaitFor([&] { return control->sessionState() == state; }, timeoutMs);
     }
-    bool send(const QByteArray &line)
-    {
-        const int skip = VirtualCameraProcess::journal().size();
-        return VirtualCameraProcess::send(line) &&
-               QTest::qWaitFor(
-                   [&] { return VirtualCameraProcess::journal().mid(skip).contains("command " + line); },
-                   5000);
-    }
+    static bool send(const QByteArray &line) { return VirtualCameraProcess::command(line); }
     QPoint centreOf(const char *name) const
     {
         auto *item = window->findChild<QQuickItem *>(QString::fromLatin1(name));
@@ -122,62 +112,28 @@ private slots:
         QTest::addColumn<QString>("state"); // where the session settles first
         QTest::addColumn<QString>("says");  // what the status then says, in part
 
-        QTest::newRow("no camera") << QByteArray() << ""
-                                   << "opengl"
-                                   << "Searching"
-                                   << "No camera is connected";
-        QTest::newRow("no permission") << QByteArray("TARN_VCAM_FAULT=EACCES") << ""
-                                       << "opengl"
-                                       << "NoPermission"
-                                       << "sudo adduser $USER video";
-        QTest::newRow("busy") << QByteArray() << ""
-                              << "opengl"
-                              << "Busy"
-                              << "busy";
-        QTest::newRow("warm-up of 6 s") << QByteArray("TARN_VCAM_WARMUP=6000") << ""
-                                        << "opengl"
-                                        << "WaitingForFirstPicture"
-                                        << "first picture";
-        QTest::newRow("unplug, opengl") << QByteArray() << ""
-                                        << "opengl"
-                                        << "Live"
-                                        << "";
-        QTest::newRow("unplug, software") << QByteArray() << ""
-                                          << "software"
-                                          << "Live"
-                                          << "";
-        QTest::newRow("stall") << QByteArray() << ""
-                               << "opengl"
-                               << "Live"
-                               << "";
-        QTest::newRow("other name not found") << QByteArray("TARN_VCAM_PROFILE=generic-thermal") << ""
-                                              << "opengl"
-                                              << "Searching"
-                                              << "USB Camera: USB Camera (/dev/video30)";
-        QTest::newRow("other name chosen") << QByteArray("TARN_VCAM_PROFILE=generic-thermal") << "USB Camera"
-                                           << "opengl"
-                                           << "Live"
-                                           << "";
-        QTest::newRow("two of one name") << QByteArray("TARN_VCAM_CAMERAS=thermal,thermal") << ""
-                                         << "opengl"
-                                         << "Live"
-                                         << "2 cameras matched";
-        QTest::newRow("cut name") << QByteArray("TARN_VCAM_CARD=Tarn Thermal Imager Core: UVC C") << ""
-                                  << "opengl"
-                                  << "Live"
-                                  << "";
-        QTest::newRow("commands") << QByteArray() << ""
-                                  << "opengl"
-                                  << "Live"
-                                  << "";
-        QTest::newRow("refused commands") << QByteArray() << ""
-                                          << "opengl"
-                                          << "Live"
-                                          << "";
-        QTest::newRow("slow controls") << QByteArray() << ""
-                                       << "opengl"
-                                       << "Live"
-                                       << "";
+        const auto row = [](const char *tag, const char *environment, const char *choice, const char *road,
+                            const char *state, const char *says) {
+            QTest::newRow(tag) << QByteArray(environment) << choice << road << state << says;
+        };
+        row("no camera", "", "", "opengl", "Searching", "No camera is connected");
+        row("no permission", "TARN_VCAM_FAULT=EACCES", "", "opengl", "NoPermission",
+            "sudo adduser $USER video");
+        row("busy", "", "", "opengl", "Busy", "busy");
+        row("warm-up of 6 s", "TARN_VCAM_WARMUP=6000", "", "opengl", "WaitingForFirstPicture",
+            "first picture");
+        row("unplug, opengl", "", "", "opengl", "Live", "");
+        row("unplug, software", "", "", "software", "Live", "");
+        row("stall", "", "", "opengl", "Live", "");
+        row("other name not found", "TARN_VCAM_PROFILE=generic-thermal", "", "opengl", "Searching",
+            "USB Camera: USB Camera (/dev/video30)");
+        row("other name chosen", "TARN_VCAM_PROFILE=generic-thermal", "USB Camera", "opengl", "Live", "");
+        row("two of one name", "TARN_VCAM_CAMERAS=thermal,thermal", "", "opengl", "Live",
+            "2 cameras matched");
+        row("cut name", "TARN_VCAM_CARD=Tarn Thermal Imager Core: UVC C", "", "opengl", "Live", "");
+        row("commands", "", "", "opengl", "Live", "");
+        row("refused commands", "", "", "opengl", "Live", "");
+        row("slow controls", "", "", "opengl", "Live", "");
     }
 
     void situation()
@@ -212,8 +168,7 @@ private slots:
 
         // The camera listens for control lines from the first open of its node.
         if (row != "no permission") {
-            ::close(::open("/dev/" + kCapture, O_RDWR));
-            QTRY_VERIFY(VirtualCameraProcess::send("resume"));
+            QVERIFY(VirtualCameraProcess::listen(kNode));
         }
         if (row == "no camera")
             QVERIFY(send("unplug"));
@@ -296,14 +251,10 @@ private slots:
             QVERIFY(send("control-ok"));
             QTRY_VERIFY_WITH_TIMEOUT(control->statusText().isEmpty(), MainControl::kNoticeMs + 2000);
         } else if (row == "slow controls") {
+            // Each control write takes 3 s on the camera's side; the window's thread never waits for one:
+            // the palette click and a whole drag of the zoom are done while the palette is still being
+            // written (the camera's journal has a write once it is done).
             QVERIFY(send("slow-write 3000"));
-            // The longest time the event loop of the window's thread went without turning.
-            QElapsedTimer lastTurn;
-            qint64 longestStall = 0;
-            QTimer turn;
-            connect(&turn, &QTimer::timeout, [&] { longestStall = qMax(longestStall, lastTurn.restart()); });
-            lastTurn.start();
-            turn.start(5);
             QTest::mouseClick(window, Qt::LeftButton, {}, centreOf("btnPalette"));
             // The camera keeps its zoom between processes, and the slider shows it: drag towards the far end.
             auto *slider = window->findChild<QObject *>(QStringLiteral("control"));
@@ -311,21 +262,15 @@ private slots:
             const QPoint handle = centreOf("handle");
             const QPoint step(0, before < 2.5 ? 6 : -6); // down the upright slider is a larger zoom
             QTest::mousePress(window, Qt::LeftButton, {}, handle);
-            for (int n = 1; n <= 20; ++n) {
+            for (int n = 1; n <= 20; ++n)
                 QTest::mouseMove(window, handle + n * step);
-                QTest::qWait(20); // a hand's pace: the drag itself is what is tested
-            }
             QTest::mouseRelease(window, Qt::LeftButton, {}, handle + 20 * step);
+            QVERIFY2(!journal().contains("contrast 5"), journal().join(", ").constData());
             const int last = qFloor(slider->property("value").toDouble() * 10 + 0.5);
             QVERIFY2(qAbs(last - qFloor(before * 10 + 0.5)) > 10, qPrintable(QString::number(last)));
             const QByteArray wanted = "saturation " + QByteArray::number(last);
             QVERIFY2(QTest::qWaitFor([&] { return journal().contains(wanted); }, 15000),
                      (wanted + " not in: " + journal().join(", ")).constData());
-            turn.stop();
-            // The figure (goal 50 ms) is printed; what the test holds to is that no 3 s control write ever
-            // waited on the window's thread, which a loaded or sanitized run cannot push past a second.
-            qInfo("longest stall of the window's event loop: %lld ms", longestStall);
-            QVERIFY2(longestStall < 1000, qPrintable(QString::number(longestStall)));
             // The palette, then at most the zoom that was on its way and the last one.
             QByteArrayList zooms;
             for (const QByteArray &line : journal()) {

@@ -20,7 +20,6 @@ public:
     using FFmpegThread::audioStarted;
     using FFmpegThread::audioSync;
     using FFmpegThread::captureResolver;
-    using FFmpegThread::saveTimerInterval;
     using FFmpegThread::source;
     using FFmpegThread::syncMode;
     using FFmpegThread::videoSync;

@@ -6,7 +6,6 @@
 #include "TestMedia.h"
 
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -74,7 +73,6 @@ private slots:
         QFETCH(QString, file);
         QFETCH(bool, stopFirst);
         QFETCH(int, turn);
-        LogCapture log;
         PlayerRun run;
         if (stopFirst)
             run.player.stop();
@@ -92,10 +90,6 @@ private slots:
             QCOMPARE(TestMedia::smpteBarsMismatch(upright), QString());
         }
         QVERIFY(!run.player.currentSettings().isNetwork);
-        QVERIFY(log.contains(QStringLiteral("stop ffmpeg thread")));
-        QVERIFY(
-            log.inOrder({"Ready avformat_open_input", "Finish avformat_open_input", "Video Info -> Index: 0",
-                         "File Info -> Format:", "Ini Finish -> Time-consuming:"}));
     }
 
     // An MP3 plays its sound, and its cover picture arrives as the one image. (Sound-only files: the
@@ -155,11 +149,9 @@ private slots:
 
     void mp3CoverArrivesAsAnImage()
     {
-        LogCapture log;
         PlayerRun run;
         QVERIFY(run.play(path("cover.mp3")));
         QCOMPARE(run.order, QStringList({"start", "finish"}));
-        QVERIFY(log.contains(QStringLiteral("音频信息 -> 索引: 0  解码: mp3float")));
         QCOMPARE(run.images().size(), 1);
         QCOMPARE(run.images().first().size(), QSize(64, 64));
         QVERIFY(TestMedia::near(run.images().first().pixel(32, 32), Qt::red, 10));
@@ -183,7 +175,6 @@ private slots:
         QFETCH(int, interval);
         QFETCH(bool, repeat);
         QFETCH(int, count);
-        LogCapture log;
         PlayerRun run;
         run.player.setInterval(interval);
         run.player.setPlayRepeat(repeat);
@@ -198,9 +189,6 @@ private slots:
                      qPrintable(
                          QStringLiteral("image %1 grey %2, frame %3 expected").arg(k).arg(grey).arg(frame)));
         }
-        // The player thread stops itself at the last image asked for: two turns ended, the third did not.
-        if (repeat)
-            QCOMPARE(log.matching(QStringLiteral("repeat")).size(), 2);
     }
 
     // play() during playback opens the input again. Settings changed during playback leave the open input
@@ -208,17 +196,14 @@ private slots:
     // to true.
     void playDuringPlaybackOpensAgainWithTheNewSettings()
     {
-        LogCapture log;
         PlayerRun run;
         const int checkTime = 300;
         run.player.setCheckTime(checkTime);
         run.player.setCallback(false);
-        QElapsedTimer clock;
-        clock.start();
         run.start(path("av.mp4"));
-        // Long enough that an open time-out counted from the thread start would have run out.
-        QVERIFY(run.waitForImages(5));
-        QVERIFY(QTest::qWaitFor([&] { return clock.elapsed() > 2 * checkTime; }, 5000));
+        // A second of the file, at its own pace: an open time-out counted from the thread start would
+        // have run out.
+        QVERIFY(run.waitForImages(25));
         run.player.setMultiMode(true, 1920, 1080);
         run.player.setUrl("video=Cam|1920x1080");
         run.player.setUrl(path("av.mp4"));
@@ -236,8 +221,6 @@ private slots:
         run.player.play();
         QVERIFY(run.waitForFinish());
         QCOMPARE(run.order, QStringList({"start", "start", "error", "finish"}));
-        QCOMPARE(log.matching(QStringLiteral("Ini Finish")).size(), 2);
-        QVERIFY(log.contains("cannot support hardware"));
     }
 
     // A receiver that stalls holds at most the player's few images; the other frames are dropped and
@@ -297,7 +280,8 @@ private slots:
         QCOMPARE(run.images().size(), 3);
     }
 
-    // With raw frames selected after the open, snap() converts exactly one frame, as snapImage.
+    // With raw frames selected after the open, snap() converts exactly one frame, as snapImage; asked for on
+    // the image road, it takes none.
     void snapTakesOneFrameOfTheRawRoad()
     {
         PlayerRun run;
@@ -306,6 +290,7 @@ private slots:
             &run.player, &FFmpegThread::receiveFrame, this, [&](AVFrame *) { ++rawFrames; },
             Qt::DirectConnection);
         QSignalSpy snaps(&run.player, &FFmpegThread::snapImage);
+        run.player.snap(); // on the image road: nothing to take
         connect(&run.player, &FFmpegThread::receivePlayStart, this, [&] { run.player.setCallback(false); });
         run.start(path("av.mp4"));
         QVERIFY(QTest::qWaitFor([&] { return rawFrames > 0; }, 10000));

@@ -167,9 +167,6 @@ private slots:
             QVERIFY2(took >= checkTime && took < otherwise, qPrintable(times));
         QVERIFY(run.player.wait(otherwise));
         QCOMPARE(run.order, order);
-        QCOMPARE(log.matching("stop ffmpeg thread").size(), 1);
-        if (state == "opening")
-            QVERIFY(log.contains("open input error"));
         if (state == "paused")
             QVERIFY(run.images().isEmpty());
         if (state == "finishing")

@@ -1,6 +1,5 @@
 #include "PulseServer.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QTest>
 
@@ -27,13 +26,9 @@ bool PulseServer::start(int timeoutMs)
         return false;
     }
     running = true;
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!pactl({"info"})) {
-        if (deadline.hasExpired()) {
-            failure = QStringLiteral("pulseaudio does not answer");
-            return false;
-        }
-        QTest::qWait(50);
+    if (!QTest::qWaitFor([this] { return pactl({"info"}); }, timeoutMs)) {
+        failure = QStringLiteral("pulseaudio does not answer");
+        return false;
     }
     return pactl({"set-default-sink", "tarn"});
 }

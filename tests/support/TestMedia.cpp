@@ -1,5 +1,6 @@
 #include "TestMedia.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QProcess>
 
@@ -55,6 +56,23 @@ quint16 startHttpServer(QProcess &server, const QString &dir)
     // "Serving HTTP on 127.0.0.1 port 40123 (http://127.0.0.1:40123/) ...", once it listens.
     return quint16(
         waitForLine(server, "Serving HTTP on 127.0.0.1 port ", 15000).split(' ').value(0).toUInt());
+}
+
+QString builtProgram(const QString &name)
+{
+    const QString binaryDir = qEnvironmentVariable("TARN_BINARY_DIR");
+    return (binaryDir.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/../..")
+                                : binaryDir) +
+           QStringLiteral("/bin/") + name;
+}
+
+QString output(const QString &program, const QStringList &arguments, bool errors)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    return QString::fromUtf8(errors ? process.readAllStandardError() : process.readAllStandardOutput())
+        .trimmed();
 }
 
 QByteArray waitForLine(QProcess &process, const QByteArray &prefix, int timeoutMs)

@@ -25,6 +25,13 @@ bool near(QRgb actual, const QColor &expected, int tolerance);
 // listens, 0 when it did not come up.
 quint16 startHttpServer(QProcess &server, const QString &dir);
 
+// A program of the build (tarn-tool, ...): under TARN_BINARY_DIR/bin as CTest sets it, otherwise beside the
+// test's own build folder (build/tests/<folder>/ -> build/bin), so a test program also runs on its own.
+QString builtProgram(const QString &name);
+
+// Runs program to its end (a minute at most); its standard output, or with errors its standard error.
+QString output(const QString &program, const QStringList &arguments, bool errors = false);
+
 // Reads process's output lines until one starts with prefix; returns the rest of it, or a null array.
 QByteArray waitForLine(QProcess &process, const QByteArray &prefix, int timeoutMs);
 

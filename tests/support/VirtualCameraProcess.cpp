@@ -1,6 +1,7 @@
 #include "VirtualCameraProcess.h"
 
 #include <QFile>
+#include <QTest>
 
 #include <cstdlib>
 #include <fcntl.h>
@@ -39,6 +40,19 @@ bool VirtualCameraProcess::send(const QByteArray &command)
     const bool sent = ::write(fd, line.constData(), size_t(line.size())) == line.size();
     ::close(fd);
     return sent;
+}
+
+bool VirtualCameraProcess::command(const QByteArray &line)
+{
+    const int skip = journal().size();
+    return send(line) &&
+           QTest::qWaitFor([&] { return journal().mid(skip).contains("command " + line); }, 5000);
+}
+
+bool VirtualCameraProcess::listen(int node)
+{
+    ::close(::open(qPrintable(QStringLiteral("/dev/video%1").arg(node)), O_RDWR));
+    return QTest::qWaitFor([] { return send("control-ok"); }, 5000);
 }
 
 QByteArrayList VirtualCameraProcess::journal()

@@ -16,6 +16,11 @@ public:
     // as "fail N ERRNO", "slow-open MS", "error-frames N") to the camera of this process; false
     // when it does not listen yet (it listens from the first open of its node).
     static bool send(const QByteArray &command);
+    // Sends a control line and waits until the camera carried it out (its journal has "command LINE").
+    static bool command(const QByteArray &line);
+    // Opens the capture node once, so that the camera listens for control lines from then on; true once
+    // it does.
+    static bool listen(int node);
     // What the camera saw so far, one entry per line of its journal ("open video0 ok", "contrast 5",
     // "command unplug"; see vcam/Journal.h).
     static QByteArrayList journal();

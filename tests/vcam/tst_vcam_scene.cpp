@@ -86,14 +86,6 @@ struct Stream
         return ::ioctl(fd, VIDIOC_S_EXT_CTRLS, &list) == 0;
     }
 };
-// Sends a control line and waits until the camera carried it out.
-bool command(const QByteArray &line)
-{
-    const int skip = VirtualCameraProcess::journal().size();
-    return VirtualCameraProcess::send(line) &&
-           QTest::qWaitFor(
-               [&] { return VirtualCameraProcess::journal().mid(skip).contains("command " + line); }, 5000);
-}
 } // namespace
 
 class VirtualCameraSceneTest : public QObject
@@ -104,13 +96,12 @@ private slots:
     void initTestCase()
     {
         // The camera listens for control lines from the first open of its node.
-        ::close(::open(qPrintable(QString("/dev/video%1").arg(kNode)), O_RDWR));
-        QTRY_VERIFY(VirtualCameraProcess::send("control-ok"));
+        QVERIFY(VirtualCameraProcess::listen(kNode));
     }
     void cleanup()
     {
-        QVERIFY(command("warmup 0"));
-        QVERIFY(command("control-ok"));
+        QVERIFY(VirtualCameraProcess::command("warmup 0"));
+        QVERIFY(VirtualCameraProcess::command("control-ok"));
     }
 
     // A fault set through the control channel shows in what the next stream gets.
@@ -136,7 +127,7 @@ private slots:
         QFETCH(int, writeErrno);
         QFETCH(QVector<bool>, damaged);
         QFETCH(int, firstFrameMs);
-        QVERIFY(command(line));
+        QVERIFY(VirtualCameraProcess::command(line));
         if (startErrno) {
             Stream refused;
             QVERIFY(!refused.start(kNode));

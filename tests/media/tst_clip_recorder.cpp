@@ -37,10 +37,10 @@ QImage firstFrameCells(const QString &file)
         .convertToFormat(QImage::Format_RGB888); // 24 bytes a line, no padding
 }
 
-// Whether this process (the shell's parent) has the encoder's thread.
+// Whether this process (the shell's parent) has the encoder's thread: the names of its threads.
 bool clipThreadRuns()
 {
-    return output("sh", {"-c", "cat /proc/$PPID/task/*/comm"}).split('\n').contains("tarn-clip");
+    return output("sh", {"-c", "cat /proc/$PPID/t*/*/comm"}).split('\n').contains("tarn-clip");
 }
 
 // A recorder tapping a player, the signals it gave and the clip's file.
@@ -53,9 +53,11 @@ struct Clip : QObject
     QList<int> errors;
     Clip()
     {
-        connect(&recorder, &ClipRecorder::finished, this, [this](const QString &, qint64 frames, qint64 ms) {
-            finished = {frames, ms};
-        });
+        connect(&recorder, &ClipRecorder::finished, this,
+                [this](const QString &name, qint64 frames, qint64 ms) {
+                    if (name == file)
+                        finished = {frames, ms};
+                });
         connect(&recorder, &ClipRecorder::failed, this, [this](int error) { errors << error; });
         player.addFrameTap(&recorder);
     }
@@ -176,8 +178,7 @@ private slots:
     void fullDisk()
     {
         QTemporaryDir dir;
-        const qint64 size =
-            std::max<qint64>(64, (bytesPerSecond > 0 ? bytesPerSecond * 5 / 2 : 600000) / 1024);
+        const qint64 size = std::max<qint64>(64, bytesPerSecond * 5 / 2 / 1024);
         const bool mounted = QProcess::execute("mount", {"-t", "tmpfs", "-o", QString("size=%1k").arg(size),
                                                          "tmpfs", dir.path()}) == 0;
         const auto unmount = qScopeGuard([&] {

@@ -46,14 +46,11 @@ class ThermalReaderTest : public QObject, public FrameTap
 public:
     void tapFrame(const AVFrame &frame, const Facts &) override
     {
+        av::FramePtr copy(av_frame_alloc());
+        copy->format = frame.format, copy->width = frame.width, copy->height = frame.height;
         QMutexLocker lock(&mutex);
-        lastFrame.reset(av_frame_alloc());
-        lastFrame->format = frame.format;
-        lastFrame->width = frame.width;
-        lastFrame->height = frame.height;
-        if (av_frame_get_buffer(lastFrame.get(), 0) < 0 || av_frame_copy(lastFrame.get(), &frame) < 0)
-            lastFrame.reset();
-        ++frames;
+        if (av_frame_get_buffer(copy.get(), 0) == 0 && av_frame_copy(copy.get(), &frame) >= 0)
+            lastFrame = std::move(copy), ++frames;
     }
 
 private slots:
@@ -114,7 +111,8 @@ private slots:
         }
         const auto clear = qScopeGuard([&] { reader.clearSpot(); });
         QTRY_VERIFY_WITH_TIMEOUT(
-            reader.active() && reader.spotPinned() == pinned && (!pinned || reader.spotPoint() == inside) &&
+            reader.active() && reader.spotPinned() == pinned &&
+                (!pinned || (reader.spotPoint() == inside && reader.spotCelsius() == celsius(at(inside)))) &&
                 reader.minCelsius() == celsius(at(low)) && reader.maxCelsius() == celsius(at(high)) &&
                 reader.centreCelsius() == celsius(at({W / 2, H / 2})),
             5000);
@@ -124,10 +122,8 @@ private slots:
         QVERIFY2(near(centre, ThermalScene::GroundCelsius) ||
                      (centre > ThermalScene::GroundCelsius && centre <= ThermalScene::SkinCelsius + 0.1),
                  qPrintable(QString::number(centre)));
-        if (pinned) {
-            QCOMPARE(reader.spotCelsius(), celsius(at(inside)));
-            QVERIFY(near(reader.spotCelsius(), expected));
-        }
+        QVERIFY2(!pinned || near(reader.spotCelsius(), expected),
+                 qPrintable(QString::number(reader.spotCelsius())));
     }
 
     // A pixel hotter than the engine at the centre and one colder than the sky: the points are those.

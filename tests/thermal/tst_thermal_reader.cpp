@@ -1,7 +1,6 @@
 // The temperature reader on the virtual camera's split frames (generic-thermal 256x384, node 100).
 #include "app/AppGlobals.h"
 #include "camera/CameraWorker.h"
-#include "camera/MainControl.h"
 #include "capture/CameraListing.h"
 #include "media/FFmpegThread.h"
 #include "thermal/ThermalReader.h"
@@ -199,45 +198,11 @@ private slots:
                      cells[i]);
         }
     }
-
-    // The session on the split camera: the pane's picture is the reader's, and the commands the profile
-    // gives to the viewer change the viewer's state without a control write (which this camera would
-    // refuse, with a notice); flat-field is answered at once with a notice, as nowhere to go.
-    void sessionRoutesCommands()
-    {
-        uvcCameraDescription = QStringLiteral("USB Camera");
-        MainControl control;
-        ThermalReader &thermal = *control.thermalReader();
-        QVERIFY(QMetaObject::invokeMethod(&control, "slotStartUVCConnect"));
-        QTRY_VERIFY_WITH_TIMEOUT(control.currentState() == MainControl::State::Live && thermal.active(),
-                                 15000);
-        QCOMPARE(control.pictureLayout(), QStringLiteral("split"));
-        QCOMPARE(QSize(thermal.pictureWidth(), thermal.pictureHeight()), QSize(W, H));
-
-        const int palette = thermal.palette();
-        QVERIFY(QMetaObject::invokeMethod(&control, "slotPalette"));
-        QVERIFY(QMetaObject::invokeMethod(&control, "slotTrack"));
-        QVERIFY(QMetaObject::invokeMethod(&control, "slotRecord"));
-        QVERIFY(QMetaObject::invokeMethod(&control, "slotZoom", Q_ARG(double, 2.5)));
-        QCOMPARE(thermal.palette(), (palette + 1) % ThermalReader::PaletteCount);
-        QVERIFY(control.viewerTracking() && control.clipRecording());
-        QCOMPARE(control.viewerZoom(), 2.5);
-        // The window names the layout; no command was refused.
-        QTRY_VERIFY(control.statusText().contains(QStringLiteral("layout: split")));
-        QVERIFY(!QTest::qWaitFor(
-            [&] { return control.statusText().contains(QStringLiteral("not accepted")); }, 1000));
-        QVERIFY(QMetaObject::invokeMethod(&control, "slotFFC"));
-        QVERIFY(control.statusText().contains(QStringLiteral("does not take")));
-        QVERIFY(QMetaObject::invokeMethod(&control, "slotEndUVCConnect"));
-    }
 };
 
 int main(int argc, char **argv)
 {
     qputenv("TARN_VCAM_PROFILE", "generic-thermal");
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toLocal8Bit());
     VirtualCameraProcess::load(argv, kNode);
     QCoreApplication app(argc, argv);
     ThermalReaderTest test;

@@ -180,6 +180,26 @@ private slots:
         QTRY_VERIFY(!reader->spotPinned());
     }
 
+    // Record, tracking and flat-field stay in the viewer: a clip, the box round the hottest spot, a
+    // notice. The camera, which refuses control writes, is sent none: the window never says one was
+    // not accepted.
+    void commandsStayInTheViewer()
+    {
+        bool refused = false;
+        connect(control, &MainControl::statusChanged, this,
+                [&] { refused = refused || control->statusText().contains(QStringLiteral("not accepted")); });
+        QTest::keyClick(window, Qt::Key_3);
+        QTRY_VERIFY(window->findChild<QQuickItem *>(QStringLiteral("thermalTrackingBox"))->isVisible());
+        QTest::keyClick(window, Qt::Key_1);
+        QTRY_VERIFY(control->clipRecording());
+        QTest::keyClick(window, Qt::Key_1);
+        QTRY_VERIFY(!control->clipRecording());
+        QTest::keyClick(window, Qt::Key_4);
+        QTRY_VERIFY(control->statusText().contains(QStringLiteral("does not take")));
+        QVERIFY(!refused);
+        disconnect(control, &MainControl::statusChanged, this, nullptr);
+    }
+
     // The palette key recolours the picture in the viewer; U turns the readings to °F.
     void paletteAndUnit()
     {

@@ -9,33 +9,16 @@ TestCase {
     when: windowShown
 
     readonly property string titlePrefix: "Tarn Player V1.1 - SN: "
-    readonly property color windowGreen: "#1a3027"
-    readonly property color darkGreen: "#2c4b3f"
-    readonly property color paleGreen: "#82c9b0"
-    readonly property color yellow: "#fcea10"
     // The test picture's quarters: top left, top right, bottom left, bottom right.
     readonly property var quarters: [Qt.rgba(0.9, 0.15, 0.15, 1), Qt.rgba(0.15, 0.8, 0.25, 1),
                                      Qt.rgba(0.15, 0.3, 0.9, 1), Qt.rgba(0.95, 0.95, 0.95, 1)]
 
     property var window: null
 
-    Component {
-        id: valueSpy
-        SignalSpy { signalName: "valueChanged" }
-    }
-
     // Within 6 % on each channel.
     function near(actual, expected) {
         return Math.abs(actual.r - expected.r) <= 0.06 && Math.abs(actual.g - expected.g) <= 0.06
                 && Math.abs(actual.b - expected.b) <= 0.06
-    }
-
-    // Each [x, y] of points in the grabbed item shows expected.
-    function verifyColors(item, expected, points, what) {
-        var image = grabImage(item)
-        for (var i = 0; i < points.length; ++i)
-            verify(near(image.pixel(points[i][0], points[i][1]), expected),
-                   what + ": pixel " + points[i] + " is " + image.pixel(points[i][0], points[i][1]))
     }
 
     function init() {
@@ -119,91 +102,28 @@ TestCase {
         compare(Math.sign(Math.round(moved)), Math.sign(data.value - data.before))
     }
 
-    // The user presses the slider at a fraction of the way along its track, moves it in steps and releases.
-    function test_userMovesSlider_sendsEveryValueAndEndsOnTheFinalOne_data() {
-        return [
-            {tag: "drag from 1 to 2", from: 0, to: 1 / 3, steps: 16, value: 2, label: "2.0X"},
-            {tag: "click at the end", from: 1, to: 1, steps: 0, value: 4, label: "4.0X"},
-        ]
-    }
-
-    function test_userMovesSlider_sendsEveryValueAndEndsOnTheFinalOne(data) {
-        var control = slider()
-        var spy = createTemporaryObject(valueSpy, testCase, {target: control})
-        var handle = control.handle
-        var extent = control.availableWidth - handle.width
-        var along = function(fraction) {
-            var x = control.leftPadding + handle.width / 2 + extent * fraction
-            return control.mapToItem(window.contentItem, x, control.topPadding + control.availableHeight / 2)
-        }
-        var from = along(data.from), to = along(data.to)
-
-        // Track, handle and label turn yellow while pressed.
-        var colors = function() {
-            return [control.background.border.color, handle.border.color, handleLabel().color].map(String)
-        }
-        compare(colors(), [paleGreen, paleGreen, paleGreen].map(String))
-        mousePress(window.contentItem, from.x, from.y)
-        verify(control.pressed)
-        compare(colors(), [yellow, yellow, yellow].map(String))
-        for (var i = 1; i <= data.steps; ++i) {
-            var p = along(data.from + (data.to - data.from) * i / data.steps)
-            mouseMove(window.contentItem, p.x, p.y, -1, Qt.LeftButton)
-        }
-        mouseRelease(window.contentItem, to.x, to.y)
-        compare(colors(), [paleGreen, paleGreen, paleGreen].map(String))
-
-        fuzzyCompare(control.value, data.value, 0.02)
-        compare(handleLabel().text, data.label)
-        var zooms = harness.zoomValues()
-        compare(zooms.length > 1, data.steps > 0, "the move sent " + zooms.length + " zoom commands")
-        compare(zooms.length, spy.count, "not one command per value change")
-        compare(zooms[zooms.length - 1], control.value)
-        for (var k = 1; k < zooms.length; ++k)
-            verify(zooms[k] > zooms[k - 1], "zoom commands out of order: " + zooms)
-        compare(harness.callNames().filter(function(name) { return name !== "slotZoom" }),
-                ["slotStartUVCConnect"])
-    }
-
-    // Each button: its icon drawn 75 x 75 in the middle of a rounded dark square with a pale border, all
-    // yellow while pressed; one command on release over the button, none when the press leaves it first.
-    // inked is a point of the button that its icon covers.
+    // Each button shows its icon, the highlighted one while pressed, and sends its command on release.
     function test_button_data() {
         return [
-            {tag: "record", button: "btnRecord", slot: "slotRecord", icon: "photo", inked: [50, 50]},
-            {tag: "palette", button: "btnPalette", slot: "slotPalette", icon: "color", inked: [50, 69]},
-            {tag: "tracking", button: "btnTrack", slot: "slotTrack", icon: "tracking", inked: [16, 28]},
-            {tag: "flat-field correction", button: "btnFFC", slot: "slotFFC", icon: "correction",
-                inked: [15, 50]},
+            {tag: "record", button: "btnRecord", slot: "slotRecord", icon: "photo"},
+            {tag: "palette", button: "btnPalette", slot: "slotPalette", icon: "color"},
+            {tag: "tracking", button: "btnTrack", slot: "slotTrack", icon: "tracking"},
+            {tag: "flat-field correction", button: "btnFFC", slot: "slotFFC", icon: "correction"},
         ]
     }
 
     function test_button(data) {
         var button = item(data.button)
         var icon = findChild(button, "icon")
-        compare(Qt.rect(icon.x, icon.y, icon.width, icon.height), Qt.rect(12.5, 12.5, 75, 75))
-        var look = function(source, color) {
-            compare(icon.source.toString(), "qrc:/res/" + source + ".svg")
-            tryCompare(icon, "status", Image.Ready)
-            verifyColors(button, color, [[50, 0], [0, 50], [99, 50], [50, 99], data.inked], source)
-            verifyColors(button, darkGreen, [[6, 50], [50, 6], [94, 94]], "inside")
-            // The corners are rounded off: the window shows through.
-            verifyColors(button, windowGreen, [[0, 0], [99, 99]], "rounded corner")
-        }
-        look(data.icon, paleGreen)
+        tryCompare(icon, "status", Image.Ready)
+        compare(icon.source.toString(), "qrc:/res/" + data.icon + ".svg")
         harness.clear()
-
         mousePress(button)
-        look(data.icon + "Highlight", yellow)
-        // A press that leaves the button (for a free spot below it) does not click.
-        mouseMove(button, 50, 130, -1, Qt.LeftButton)
-        mouseRelease(button, 50, 130)
-        compare(harness.callNames(), [], "the button acted without a release over it")
-
-        mousePress(button)
+        compare(icon.source.toString(), "qrc:/res/" + data.icon + "Highlight.svg")
+        tryCompare(icon, "status", Image.Ready)
         mouseRelease(button)
         compare(harness.callNames(), [data.slot])
-        look(data.icon, paleGreen)
+        compare(icon.source.toString(), "qrc:/res/" + data.icon + ".svg")
     }
 
     function test_layout_data() {

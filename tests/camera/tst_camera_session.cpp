@@ -5,6 +5,7 @@
 //
 // A camera's profile is fixed for the life of a process, so every row runs in a process of its own: the
 // test starts itself again for that one row, with the row's camera environment and the camera loaded.
+#include "TestMedia.h"
 #include "VirtualCameraProcess.h"
 
 #include "app/AppGlobals.h"
@@ -43,17 +44,6 @@ int cameraDescriptors()
     return held;
 }
 
-// Mean brightness (0..255) of every 8th pixel of area.
-double brightness(const QImage &image, const QRect &area)
-{
-    double sum = 0;
-    int n = 0;
-    for (int y = area.top(); y < area.bottom(); y += 8) {
-        for (int x = area.left(); x < area.right(); x += 8, ++n)
-            sum += qGray(image.pixel(x, y));
-    }
-    return n ? sum / n : 0;
-}
 } // namespace
 
 class CameraSessionTest : public QObject
@@ -82,7 +72,8 @@ class CameraSessionTest : public QObject
         auto *pane = window->findChild<QQuickItem *>(QStringLiteral("idCenterPane"));
         const QRectF area = pane->mapRectToScene(QRectF(0, 0, pane->width(), pane->height()));
         // Above the status box of a marked picture: the picture itself.
-        return brightness(window->grabWindow(), area.adjusted(20, 20, -20, -area.height() * 0.6).toRect());
+        return TestMedia::brightness(window->grabWindow(),
+                                     area.adjusted(20, 20, -20, -area.height() * 0.6).toRect(), 8);
     }
     void openWindow(const QString &road)
     {

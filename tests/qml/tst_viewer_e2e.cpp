@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QtTest>
 
+#include "TestMedia.h"
+
 #include <cmath>
 
 namespace {
@@ -32,41 +34,24 @@ template <typename F> bool waitFor(int timeoutMs, F condition)
     return QTest::qWaitFor(condition, timeoutMs);
 }
 
-// Mean of value(pixel position) over every 4th pixel of area, both ways.
-template <typename F> double sampled(const QRect &area, F value)
-{
-    double sum = 0;
-    int count = 0;
-    for (int y = area.top(); y <= area.bottom(); y += 4) {
-        for (int x = area.left(); x <= area.right(); x += 4, ++count)
-            sum += value(x, y);
-    }
-    return count ? sum / count : 0;
-}
+using TestMedia::brightness;
+using TestMedia::difference;
 
 // Mean absolute difference of the channels (0..255) of two pixels.
 double distance(QRgb p, QRgb q)
 {
-    return (std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q))) /
-           3.0;
+    return (qAbs(qRed(p) - qRed(q)) + qAbs(qGreen(p) - qGreen(q)) + qAbs(qBlue(p) - qBlue(q))) / 3.0;
 }
 
-// Mean distance over a rectangle of two pictures of the same size.
-double difference(const QImage &a, const QImage &b, const QRect &area)
-{
-    return sampled(area, [&](int x, int y) { return distance(a.pixel(x, y), b.pixel(x, y)); });
-}
-
-// Share of sampled pixels in the area that are not black.
+// Share of every 4th pixel of the area, both ways, that is not black.
 double litShare(const QImage &image, const QRect &area)
 {
-    return sampled(area, [&](int x, int y) { return qGray(image.pixel(x, y)) > 12 ? 1.0 : 0.0; });
-}
-
-// Mean brightness (0..255) of the area.
-double brightness(const QImage &image, const QRect &area)
-{
-    return sampled(area, [&](int x, int y) { return double(qGray(image.pixel(x, y))); });
+    int lit = 0, n = 0;
+    for (int y = area.top(); y <= area.bottom(); y += 4) {
+        for (int x = area.left(); x <= area.right(); x += 4, ++n)
+            lit += qGray(image.pixel(x, y)) > 12;
+    }
+    return n ? double(lit) / n : 0;
 }
 
 // The picture with the pane's content magnified by factor about the pane's middle.
@@ -103,24 +88,18 @@ int lastZoom(const QStringList &journal)
 // only (an empty map otherwise).
 QMap<QString, double> probe(const QString &file)
 {
-    const QString out = run("ffprobe",
-                            {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                             "stream=codec_name,width,height,r_frame_rate,nb_read_frames:format=duration",
-                             "-of", "default=nw=1", file},
-                            30000);
+    const QString out = TestMedia::probeVideo(
+        file, "stream=codec_name,width,height,r_frame_rate,nb_read_frames:format=duration");
     QMap<QString, double> found;
-    if (!out.contains("codec_name=h264"))
-        return found;
     for (const QString &line : out.split('\n')) {
         const QString key = line.section('=', 0, 0), value = line.section('=', 1);
-        if (key == "r_frame_rate")
-            found["fps"] = value.section('/', 0, 0).toDouble() / value.section('/', 1).toDouble();
-        else if (key == "nb_read_frames")
-            found["frames"] = value.toDouble();
-        else
-            found[key] = value.toDouble();
+        found[key == "r_frame_rate"     ? "fps"
+              : key == "nb_read_frames" ? "frames"
+                                        : key] =
+            key == "r_frame_rate" ? value.section('/', 0, 0).toDouble() / value.section('/', 1).toDouble()
+                                  : value.toDouble();
     }
-    return found;
+    return out.contains("codec_name=h264") ? found : QMap<QString, double>();
 }
 
 // The last 64 bytes of FILE.

@@ -21,6 +21,37 @@ bool ffmpeg(const QString &dir, const QString &args)
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
+double difference(const QImage &a, const QImage &b, const QRect &area, int step)
+{
+    const QRect r = area.isNull() ? a.rect() : area;
+    double sum = 0;
+    int n = 0;
+    for (int y = r.top(); y <= r.bottom(); y += step) {
+        for (int x = r.left(); x <= r.right(); x += step, ++n) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            sum += (qAbs(qRed(p) - qRed(q)) + qAbs(qGreen(p) - qGreen(q)) + qAbs(qBlue(p) - qBlue(q))) / 3.0;
+        }
+    }
+    return n ? sum / n : 0;
+}
+
+double brightness(const QImage &image, const QRect &area, int step)
+{
+    double sum = 0;
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); y += step) {
+        for (int x = area.left(); x <= area.right(); x += step, ++n)
+            sum += qGray(image.pixel(x, y));
+    }
+    return n ? sum / n : 0;
+}
+
+QString probeVideo(const QString &file, const QString &entries)
+{
+    return output(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-count_frames",
+                                              "-show_entries", entries, "-of", "default=nw=1", file});
+}
+
 bool near(QRgb actual, const QColor &expected, int tolerance)
 {
     return qAbs(qRed(actual) - expected.red()) <= tolerance &&

@@ -21,6 +21,16 @@ QString smpteBarsMismatch(const QImage &image, int tolerance = 40, int level = 1
 
 bool near(QRgb actual, const QColor &expected, int tolerance);
 
+// Mean absolute difference (0..255 a channel) of two pictures over area (all of a when null), sampled
+// at every step-th pixel both ways.
+double difference(const QImage &a, const QImage &b, const QRect &area = QRect(), int step = 4);
+// Mean brightness (0..255) of area, sampled the same way.
+double brightness(const QImage &image, const QRect &area, int step = 4);
+
+// ffprobe's values of ENTRIES ("stream=codec_name,width", "format=duration") of file's first video
+// stream, its frames counted by decoding: "key=value" lines.
+QString probeVideo(const QString &file, const QString &entries);
+
 // Starts python's http.server on a port of the kernel's choosing that serves dir; its port once it
 // listens, 0 when it did not come up.
 quint16 startHttpServer(QProcess &server, const QString &dir);

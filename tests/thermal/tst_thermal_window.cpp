@@ -1,6 +1,7 @@
 // A split thermal camera through the real window: the real controller, player and temperature reader
 // on the virtual camera's generic-thermal profile (node 110), the window document on the suite's X
 // display, driven by keys and clicks. Checked by what the window shows and what the reader read.
+#include "TestMedia.h"
 #include "VirtualCameraProcess.h"
 
 #include "app/AppGlobals.h"
@@ -19,19 +20,6 @@
 namespace {
 constexpr int kNode = 110;
 
-// Mean absolute difference (0..255) of two images of the same size, over every 4th pixel.
-double difference(const QImage &a, const QImage &b)
-{
-    double sum = 0;
-    int n = 0;
-    for (int y = 0; y < a.height(); y += 4) {
-        for (int x = 0; x < a.width(); x += 4, ++n) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum += (qAbs(qRed(p) - qRed(q)) + qAbs(qGreen(p) - qGreen(q)) + qAbs(qBlue(p) - qBlue(q))) / 3.0;
-        }
-    }
-    return n ? sum / n : 0;
-}
 } // namespace
 
 class ThermalWindowTest : public QObject
@@ -94,7 +82,7 @@ private slots:
     void showsThePictureOnly()
     {
         QCOMPARE(frameProvider->frameSize(), QSize(256, 192));
-        QTRY_VERIFY(difference(shownPicture(), frameProvider->latestImage()) < 12);
+        QTRY_VERIFY(TestMedia::difference(shownPicture(), frameProvider->latestImage()) < 12);
     }
 
     // The readings are the scene's, and the markers sit on the pixels they name, the picture stretched
@@ -207,7 +195,7 @@ private slots:
         const int palette = reader->palette();
         QTest::keyClick(window, Qt::Key_2);
         QTRY_COMPARE(reader->palette(), (palette + 1) % ThermalReader::PaletteCount);
-        QTRY_VERIFY(difference(shownPicture(), before) > 40);
+        QTRY_VERIFY(TestMedia::difference(shownPicture(), before) > 40);
         auto *text = window->findChild<QQuickItem *>(QStringLiteral("thermalReadingsText"));
         QTest::keyClick(window, Qt::Key_U);
         QTRY_VERIFY(text->property("text").toString().contains(QStringLiteral("min 17.6 °F")));

@@ -7,6 +7,8 @@
 #include "presentation/FameProvider.h"
 #include "presentation/RenderRoad.h"
 
+#include "TestMedia.h"
+
 #include <QGuiApplication>
 #include <QPainter>
 #include <QProcess>
@@ -112,12 +114,8 @@ private slots:
         QVERIFY(gl.width() > 300 && gl.height() > 200);
         int differing = 0;
         for (int y = 0; y < gl.height(); ++y) {
-            for (int x = 0; x < gl.width(); ++x) {
-                const QRgb a = gl.pixel(x, y), b = chosen.pixel(x, y);
-                if (qAbs(qRed(a) - qRed(b)) > 24 || qAbs(qGreen(a) - qGreen(b)) > 24 ||
-                    qAbs(qBlue(a) - qBlue(b)) > 24)
-                    ++differing;
-            }
+            for (int x = 0; x < gl.width(); ++x)
+                differing += !TestMedia::near(gl.pixel(x, y), chosen.pixel(x, y), 24);
         }
         // Only the blocks' edges may differ, where the two scaling filters blend differently.
         QVERIFY2(differing < gl.width() * gl.height() / 100, qPrintable(QString::number(differing)));

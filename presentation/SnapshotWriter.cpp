@@ -1,5 +1,6 @@
 #include "presentation/SnapshotWriter.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageWriter>
@@ -43,14 +44,18 @@ bool SnapshotWriter::writePng(const QImage &image, const QString &path, QString 
         *error = QStringLiteral("cannot make the folder %1").arg(QFileInfo(path).absolutePath());
         return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
+    // Encoded in memory first: the disk's failures then come from the file's writes alone, not from
+    // inside the PNG encoder.
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!QImageWriter(&buffer, "png").write(image)) {
+        *error = QStringLiteral("cannot encode the picture");
         return false;
     }
-    QImageWriter writer(&file, "png");
-    if (!writer.write(image)) {
-        *error = file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(png) != png.size()) {
+        *error = file.errorString();
         file.cancelWriting();
         return false;
     }

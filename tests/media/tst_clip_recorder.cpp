@@ -212,7 +212,7 @@ private slots:
             if (head.endsWith("moof"))
                 moofs << at;
         }
-        QVERIFY2(moofs.size() >= 3, "a clip of two seconds has a fragment a second");
+        QVERIFY2(moofs.size() >= 2, "a clip of two seconds has a fragment a second");
         const qint64 cut = (moofs[1] + kept.size()) / 2;
         const QString file = work.filePath(QString("cut-%1.mp4").arg(cut));
         QVERIFY(QFile::copy(keptClip, file) && QFile::resize(file, cut));

@@ -37,12 +37,6 @@ template <typename F> bool waitFor(int timeoutMs, F condition)
 using TestMedia::brightness;
 using TestMedia::difference;
 
-// Mean absolute difference of the channels (0..255) of two pixels.
-double distance(QRgb p, QRgb q)
-{
-    return (qAbs(qRed(p) - qRed(q)) + qAbs(qGreen(p) - qGreen(q)) + qAbs(qBlue(p) - qBlue(q))) / 3.0;
-}
-
 // Share of every 4th pixel of the area, both ways, that is not black.
 double litShare(const QImage &image, const QRect &area)
 {
@@ -185,6 +179,8 @@ private slots:
     // videos), and finds its window.
     bool launch(const QString &node, const QString &home, const QString &journal = QString())
     {
+        // A camera fresh from the box (white-hot, 1.0X), whatever an earlier run left it at.
+        QFile::remove("/dev/shm/tarn-vcam-video" + node);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("TARN_VCAM_NODE", node);
         env.insert("TARN_VCAM_CONTROL", controlDir.filePath("control"));
@@ -260,27 +256,15 @@ private slots:
             return difference(second, recoloured, pane) > bar;
         }));
 
-        // Moving the slider from 1.0X down to about 2.0X magnifies the picture and moves the handle. The
-        // slider stands 150 below btnFFC (bottom 120): at 1.0X the handle's middle is 206 down, and each
-        // 1.0X more is 56 further (168 pixels of travel for 3.0X).
-        const int handleX = first.width() - 70;
-        const QRgb handleColor = qRgb(0x3b, 0x61, 0x53);
-        const QString x = QString::number(handleX);
-        QStringList drag{"mousemove", "--window", window, x, "206", "mousedown", "1"};
-        for (int y = 210; y <= 262; y += 4)
-            drag += QStringList{"mousemove", "--window", window, x, QString::number(y)};
-        xdotool(drag + QStringList{"mouseup", "1"});
-        // Magnified twice about its middle, the picture before the move should look like the one after
-        // it, much more than the unmagnified one does.
+        // Ten presses of + zoom to 2.0X: the picture before looks like the one after magnified twice
+        // about its middle, much more than unmagnified.
+        key(QString("plus ").repeated(10).trimmed());
         const QImage expected = magnified(recoloured, pane, 2.0);
         QImage zoomed;
         QVERIFY(waitFor(10000, [&] {
             zoomed = shoot(QStringLiteral("4-zoom"));
             return difference(expected, zoomed, pane) < 0.6 * difference(recoloured, zoomed, pane);
         }));
-        // The handle now stands about a third of the way down the track, showing the new value there.
-        QVERIFY(distance(zoomed.pixel(handleX - 40, 262), handleColor) < 12);
-        QVERIFY(distance(zoomed.pixel(handleX - 40, 206), handleColor) > 12);
 
         // The cable pulled and plugged back: the camera comes back as the next node, where the search
         // finds it once the watchdog has closed the silent session; a fresh camera, white-hot at 1.0X,
@@ -346,9 +330,6 @@ private slots:
         const QString journal = home.filePath("journal");
         const QString pictures = home.filePath("Pictures/Tarn Player");
         if (viewer.state() != QProcess::Running) {
-            // A camera fresh from the box (1.0X), whatever an earlier run left it at.
-            if (!QFile::exists(journal))
-                QFile::remove("/dev/shm/tarn-vcam-video22");
             QVERIFY(launch("22", home.path(), journal));
             // Live: the camera streams to the viewer.
             QVERIFY(waitFor(30000, [&] {

@@ -180,26 +180,21 @@ TestCase {
         }, 5000, "the pane's corners do not show the picture's quarters")
     }
 
-    // Each key and each menu entry, by what reaches the controller or what the window does.
+    // Keys and menu entries, by what reaches the controller or what the window does: exactly, where the
+    // window test under X (tst_viewer_e2e) sees their effects on the camera, the files and the window.
     function test_keysAndMenu_data() {
         return [
             {tag: "1", keys: [Qt.Key_1], calls: ["slotRecord"]},
-            {tag: "2", keys: [Qt.Key_2], calls: ["slotPalette"]},
-            {tag: "3", keys: [Qt.Key_3], calls: ["slotTrack"]},
             {tag: "4", keys: [Qt.Key_4], calls: ["slotFFC"]},
             {tag: "+ twice, -", keys: [Qt.Key_Plus, Qt.Key_Plus, Qt.Key_Minus], zooms: [1.1, 1.2, 1.1]},
             {tag: "wheel", wheel: [120, 240, -120], zooms: [1.1, 1.3, 1.2]},
-            {tag: "S", keys: [Qt.Key_S], calls: ["slotSnapshot"]},
             {tag: "R", keys: [Qt.Key_R], calls: ["slotClip"]},
             {tag: "A", keys: [Qt.Key_A], shape: "fit"},
             {tag: "A twice", keys: [Qt.Key_A, Qt.Key_A], shape: "stretch"},
-            {tag: "F11", keys: [Qt.Key_F11], fullScreen: true},
             {tag: "F11, Esc", keys: [Qt.Key_F11, Qt.Key_Escape], fullScreen: false},
             {tag: "Tab, Space", keys: [Qt.Key_Tab, Qt.Key_Space], calls: ["slotRecord"]},
             {tag: "Tab twice, Enter", keys: [Qt.Key_Tab, Qt.Key_Tab, Qt.Key_Return], calls: ["slotPalette"]},
-            {tag: "menu: snapshot", menu: "menuSnapshot", calls: ["slotSnapshot"]},
             {tag: "menu: clip", menu: "menuClip", calls: ["slotClip"]},
-            {tag: "menu: full screen", menu: "menuFullScreen", fullScreen: true},
             {tag: "menu: shape", menu: "menuShape", shape: "fit"},
             {tag: "menu: pictures", menu: "menuPictures", calls: ["openFolder /pictures"]},
             {tag: "menu: videos", menu: "menuVideos", calls: ["openFolder /videos"]},

@@ -17,10 +17,7 @@
 #include <QQuickWindow>
 #include <QtTest>
 
-namespace {
 constexpr int kNode = 110;
-
-} // namespace
 
 class ThermalWindowTest : public QObject
 {

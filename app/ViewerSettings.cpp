@@ -17,34 +17,30 @@ ViewerSettings::ViewerSettings(QObject *parent)
     unit = store.value(QStringLiteral("temperatureUnit")).toString() == kFahrenheit ? kFahrenheit : kCelsius;
 }
 
+template <typename T> bool ViewerSettings::remember(T &field, const T &value, const QString &key)
+{
+    if (value == field)
+        return false;
+    field = value;
+    store.setValue(key, value);
+    store.sync();
+    return true;
+}
+
 void ViewerSettings::setPictureShape(const QString &value)
 {
-    const QString next = value == kFit ? kFit : kStretch;
-    if (next == shape)
-        return;
-    shape = next;
-    store.setValue(QStringLiteral("pictureShape"), shape);
-    store.sync();
-    emit pictureShapeChanged();
+    if (remember(shape, value == kFit ? kFit : kStretch, QStringLiteral("pictureShape")))
+        emit pictureShapeChanged();
 }
 
 void ViewerSettings::setFullScreen(bool value)
 {
-    if (value == full)
-        return;
-    full = value;
-    store.setValue(QStringLiteral("fullScreen"), full);
-    store.sync();
-    emit fullScreenChanged();
+    if (remember(full, value, QStringLiteral("fullScreen")))
+        emit fullScreenChanged();
 }
 
 void ViewerSettings::setTemperatureUnit(const QString &value)
 {
-    const QString next = value == kFahrenheit ? kFahrenheit : kCelsius;
-    if (next == unit)
-        return;
-    unit = next;
-    store.setValue(QStringLiteral("temperatureUnit"), unit);
-    store.sync();
-    emit temperatureUnitChanged();
+    if (remember(unit, value == kFahrenheit ? kFahrenheit : kCelsius, QStringLiteral("temperatureUnit")))
+        emit temperatureUnitChanged();
 }

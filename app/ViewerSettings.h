@@ -33,6 +33,9 @@ signals:
     void temperatureUnitChanged();
 
 private:
+    // Sets FIELD to VALUE and writes it under KEY; false when it had that value already.
+    template <typename T> bool remember(T &field, const T &value, const QString &key);
+
     QSettings store;
     QString shape;
     bool full = false;

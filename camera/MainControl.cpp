@@ -307,14 +307,14 @@ void MainControl::startCapture()
     if (!UVC_CAMERA_UVCIsOpen() || ffmpegThread->isRunning())
         return;
 
-    // A split frame's picture is its top half, drawn by the temperature reader.
-    const bool split = camera.profile.layout == CameraProfile::Layout::Split;
-    frameProvider->setFormat(split ? camera.profile.pictureSize.width() : camera.width,
-                             split ? camera.profile.pictureSize.height() : camera.height);
+    // The picture in the frame: the whole frame, or a split frame's top half (drawn by the temperature
+    // reader), which is also all a clip records of it.
+    const QSize picture = camera.profile.pictureSize;
+    frameProvider->setFormat(picture.width(), picture.height());
     thermalShown = false;
-    if (split)
+    if (camera.profile.layout == CameraProfile::Layout::Split)
         ffmpegThread->addFrameTap(thermal);
-    clip->setPictureRows(split ? camera.profile.pictureSize.height() : 0);
+    clip->setPictureRows(picture.height());
     emit viewerStateChanged();
 
     // The player opens the node the camera library opened: one camera, whatever the others are called.

@@ -69,7 +69,7 @@ public:
     void stop();
     bool isRecording() const { return recording.load(); }
     // Any thread: record only the top ROWS of each frame (a split camera's picture over its
-    // temperatures); 0, the default, records whole frames.
+    // temperatures); 0 (the default), or as many rows as the frame has, records whole frames.
     void setPictureRows(int rows) { pictureRows = rows; }
     // Capture time from the clip's first frame to its latest one; 0 before the first frame.
     qint64 elapsedMs() const;

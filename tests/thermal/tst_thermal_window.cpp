@@ -68,7 +68,6 @@ private slots:
         reader = control->thermalReader();
         picture = window->findChild<QQuickItem *>(QStringLiteral("idPicture"));
         QVERIFY(QTest::qWaitForWindowExposed(window));
-        // The keys go to the active window.
         window->requestActivate();
         QVERIFY(QTest::qWaitForWindowActive(window));
         QTRY_VERIFY_WITH_TIMEOUT(control->sessionState() == "Live" && reader->active(), 20000);
